@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+// A modal notice with a single OK button, no icon and the application's
+// title. `show` returns once the user has dismissed it.
+class MessageBox
+{
+public:
+    virtual ~MessageBox() = default;
+
+    // `text` is the notice itself; `detail`, when not empty, is a second,
+    // smaller line with the technical reason.
+    virtual void show(const QString& text, const QString& detail) = 0;
+};
+
+// The desktop's message box (QMessageBox), titled "Ringwarden".
+class QtMessageBox final : public MessageBox
+{
+public:
+    void show(const QString& text, const QString& detail) override;
+};

@@ -1,0 +1,221 @@
+#include "Runtime.h"
+
+#include "Clock.h"
+#include "MessageBox.h"
+#include "ProcessStarter.h"
+#include "ProgramEnd.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLockFile>
+#include <QScreen>
+#include <QStandardPaths>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+
+namespace Runtime {
+namespace {
+
+Services& current()
+{
+    static SystemClock clock;
+    static QtMessageBox messageBox;
+    static DetachedProcessStarter processStarter;
+    static ProcessExit programEnd;
+    static Services services { &clock, &messageBox, &processStarter, &programEnd };
+    return services;
+}
+
+struct InstanceState
+{
+    std::unique_ptr<QLockFile> lock;
+    bool previous = false;
+};
+
+InstanceState& instance()
+{
+    static InstanceState state;
+    return state;
+}
+
+std::mt19937_64& generator()
+{
+    static std::mt19937_64 engine;
+    return engine;
+}
+
+qreal logicalDpi(bool horizontal)
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return 96.0;
+    return horizontal ? screen->logicalDotsPerInchX() : screen->logicalDotsPerInchY();
+}
+
+} // namespace
+
+Services install(const Services& replacement)
+{
+    Services& services = current();
+    const Services previous = services;
+    if (replacement.clock)
+        services.clock = replacement.clock;
+    if (replacement.messageBox)
+        services.messageBox = replacement.messageBox;
+    if (replacement.processStarter)
+        services.processStarter = replacement.processStarter;
+    if (replacement.programEnd)
+        services.programEnd = replacement.programEnd;
+    return previous;
+}
+
+const Services& services()
+{
+    return current();
+}
+
+void DoEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+float Timer()
+{
+    return current().clock->timeOfDay();
+}
+
+void Pause(float seconds)
+{
+    // Also rejects NaN.
+    if (!(seconds > 0.0f))
+        return;
+    current().clock->wait(seconds);
+}
+
+void MsgBox(const QString& text, const QString& detail)
+{
+    current().messageBox->show(text, detail);
+}
+
+void End()
+{
+    ReleaseInstance();
+    current().programEnd->end();
+    // An ending that came back would let the program run on half-ended.
+    std::abort();
+}
+
+bool ClaimInstance(const QString& lockDirectory)
+{
+    InstanceState& state = instance();
+    state.lock.reset();
+
+    QString folder = lockDirectory;
+    if (folder.isEmpty())
+        folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    folder += QStringLiteral("/ringwarden");
+    QDir().mkpath(folder);
+
+    auto lock = std::make_unique<QLockFile>(folder + QStringLiteral("/instance.lock"));
+    // Only a dead owner makes a lock stale, however old it is.
+    lock->setStaleLockTime(0);
+    state.previous = !lock->tryLock(0);
+    if (!state.previous)
+        state.lock = std::move(lock);
+    return !state.previous;
+}
+
+bool PrevInstance()
+{
+    return instance().previous;
+}
+
+void ReleaseInstance()
+{
+    InstanceState& state = instance();
+    state.lock.reset();
+    state.previous = false;
+}
+
+QString AppPath()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+QString ProgramFile(const QString& name)
+{
+    const QString beside = AppPath() + QLatin1Char('/') + name;
+    if (QFileInfo::exists(beside))
+        return beside;
+    const QString installed = QStringLiteral(RINGWARDEN_DATADIR "/") + name;
+    if (QFileInfo::exists(installed))
+        return installed;
+    return beside;
+}
+
+QString ConfigDir()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+        + QStringLiteral("/ringwarden");
+}
+
+QString DataDir()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/ringwarden");
+}
+
+bool AppendLine(const QString& path, const QString& line)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    const QByteArray bytes = line.toUtf8() + '\n';
+    return file.write(bytes) == bytes.size();
+}
+
+bool Shell(const QString& program, const QStringList& arguments)
+{
+    return current().processStarter->start(program, arguments);
+}
+
+void Randomize(float seed)
+{
+    std::uint32_t bits = 0;
+    static_assert(sizeof bits == sizeof seed);
+    std::memcpy(&bits, &seed, sizeof bits);
+    generator().seed(bits);
+}
+
+double Rnd()
+{
+    // 53 random bits scaled into [0, 1): never 1.
+    return std::ldexp(static_cast<double>(generator()() >> 11), -53);
+}
+
+float TwipsPerPixelX()
+{
+    return static_cast<float>(1440.0 / logicalDpi(true));
+}
+
+float TwipsPerPixelY()
+{
+    return static_cast<float>(1440.0 / logicalDpi(false));
+}
+
+int ScreenWidthTwips()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const int pixels = screen ? screen->geometry().width() : 0;
+    return static_cast<int>(std::nearbyint(pixels * static_cast<double>(TwipsPerPixelX())));
+}
+
+} // namespace Runtime

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class Clock;
+class MessageBox;
+class ProcessStarter;
+class ProgramEnd;
+
+// The services of the desktop that the program's windows and modules rely
+// on, gathered in one place: the event loop, the clock and waiting, the
+// message box, ending the program, the single-instance test, the program's
+// folders, text files, starting other programs, random numbers and the
+// screen's measures.
+//
+// Everything here runs on the one window thread.
+namespace Runtime {
+
+// The outside-world pieces behind the functions below. Each defaults to the
+// real implementation; tests install fakes with `install`.
+struct Services
+{
+    Clock* clock = nullptr;
+    MessageBox* messageBox = nullptr;
+    ProcessStarter* processStarter = nullptr;
+    ProgramEnd* programEnd = nullptr;
+};
+
+// Replaces the services that are set (non-null) in `services`; returns the
+// previous set so a caller can restore it.
+Services install(const Services& services);
+const Services& services();
+
+// Handles every window event that is pending, running the handlers it
+// triggers, then returns.
+void DoEvents();
+
+// Seconds since local midnight, single precision.
+float Timer();
+
+// Waits `seconds` while handling window events. A duration of 0 or less
+// returns at once without handling any.
+void Pause(float seconds);
+
+// Shows a modal notice titled "Ringwarden" with an OK button and no icon,
+// and returns once it has been dismissed. `detail` is an optional second line.
+void MsgBox(const QString& text, const QString& detail = {});
+
+// Ends the program at once: no further handler runs.
+[[noreturn]] void End();
+
+// Takes the per-user single-instance lock, found in `lockDirectory` (the
+// user's runtime folder when empty). Called once at start-up. Returns true
+// when this is the only running instance. A lock left by a crashed instance
+// is taken over.
+bool ClaimInstance(const QString& lockDirectory = {});
+// True when another instance was already running when this one claimed the
+// lock (or when the lock could not be taken).
+bool PrevInstance();
+// Gives the lock up again (End does this; tests use it between cases).
+void ReleaseInstance();
+
+// The folder the program's own files (tone files and texts) are read from:
+// beside the executable when it runs from the build tree, otherwise the
+// installed data folder.
+QString AppPath();
+// The full path of one of the program's own files (`name` is a plain file
+// name): the copy beside the executable when there is one, otherwise the one
+// in the installed data folder. When neither exists, the path beside the
+// executable.
+QString ProgramFile(const QString& name);
+// The per-user folders: $XDG_CONFIG_HOME/ringwarden (default ~/.config) and
+// $XDG_DATA_HOME/ringwarden (default ~/.local/share).
+QString ConfigDir();
+QString DataDir();
+
+// Appends one line (ended by a line feed) to the text file at `path`,
+// creating the file and its folder when missing. Returns false on failure;
+// the file's earlier content is never touched.
+bool AppendLine(const QString& path, const QString& line);
+
+// Starts `program` with `arguments` without waiting for it.
+bool Shell(const QString& program, const QStringList& arguments);
+
+// The uniform random generator: seed it, then draw numbers in [0, 1).
+void Randomize(float seed);
+double Rnd();
+
+// The primary screen's width in twips and its twips per pixel
+// (1440 / the screen's logical dots per inch: 15 at 96 DPI).
+int ScreenWidthTwips();
+float TwipsPerPixelX();
+float TwipsPerPixelY();
+
+} // namespace Runtime

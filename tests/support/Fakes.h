@@ -1,0 +1,98 @@
+#pragma once
+
+#include "MessageBox.h"
+#include "ProcessStarter.h"
+#include "ProgramEnd.h"
+#include "Runtime.h"
+#include "TestClock.h"
+
+#include <QList>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// Thrown by ThrowingEnd: the program ended. Catch it in the test.
+struct ProgramEnded
+{
+};
+
+// Ending the program unwinds to the test instead of ending the process.
+class ThrowingEnd final : public ProgramEnd
+{
+public:
+    [[noreturn]] void end() override
+    {
+        ++m_count;
+        throw ProgramEnded {};
+    }
+    int count() const { return m_count; }
+
+private:
+    int m_count = 0;
+};
+
+// Records the notices instead of showing them.
+class RecordingMessageBox final : public MessageBox
+{
+public:
+    struct Notice
+    {
+        QString text;
+        QString detail;
+    };
+    void show(const QString& text, const QString& detail) override { m_notices.append({ text, detail }); }
+    const QList<Notice>& notices() const { return m_notices; }
+    QStringList texts() const
+    {
+        QStringList list;
+        for (const Notice& notice : m_notices)
+            list << notice.text;
+        return list;
+    }
+    void clear() { m_notices.clear(); }
+
+private:
+    QList<Notice> m_notices;
+};
+
+// Records the programs it is asked to start.
+class RecordingProcessStarter final : public ProcessStarter
+{
+public:
+    bool start(const QString& program, const QStringList& arguments) override
+    {
+        m_started.append(QStringList { program } + arguments);
+        return true;
+    }
+    const QList<QStringList>& started() const { return m_started; }
+
+private:
+    QList<QStringList> m_started;
+};
+
+// Installs a test clock, a recording message box and process starter and a
+// throwing End for its lifetime, and points the per-user folders
+// (XDG_CONFIG_HOME, XDG_DATA_HOME, XDG_RUNTIME_DIR) at a fresh temporary
+// folder.
+class TestRuntime
+{
+public:
+    TestRuntime();
+    ~TestRuntime();
+    TestRuntime(const TestRuntime&) = delete;
+    TestRuntime& operator=(const TestRuntime&) = delete;
+
+    TestClock clock;
+    RecordingMessageBox messageBox;
+    RecordingProcessStarter processStarter;
+    ThrowingEnd programEnd;
+
+    QString home() const { return m_home.path(); }
+    QString configHome() const { return m_home.path() + QStringLiteral("/config"); }
+    QString dataHome() const { return m_home.path() + QStringLiteral("/data"); }
+    QString runtimeDir() const { return m_home.path() + QStringLiteral("/run"); }
+
+private:
+    QTemporaryDir m_home;
+    Runtime::Services m_previous;
+    QList<QPair<QByteArray, QByteArray>> m_savedEnvironment;
+};
