@@ -10,6 +10,13 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+// A time in seconds as whole milliseconds, for comparing clock readings
+// that went through the program's single-precision waits.
+inline qint64 ms(double seconds)
+{
+    return qRound64(seconds * 1000.0);
+}
+
 // Thrown by ThrowingEnd: the program ended. Catch it in the test.
 struct ProgramEnded
 {

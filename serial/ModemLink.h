@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+// The modem conversation: setting the modem up so that it reports callers
+// and never answers, then polling it every two seconds for good, handing each
+// pass's text to the window that shows it.
+namespace ModemLink {
+
+// The five set-up strings, each ended by its carriage return: reset; factory
+// settings with echo off, word results, hang up when DTR drops and no
+// automatic answering; line, speaker, error-control and result-code options;
+// caller-number reports on; automatic answering off once more.
+const std::array<QString, 5>& setupStrings();
+
+// The window the listening loop feeds, once per pass.
+class Listener
+{
+public:
+    virtual ~Listener() = default;
+    // Receives the pass's text, also when it is empty.
+    virtual void setReceivedText(const QString& text) = 0;
+    // Receives the position of the caller's number in that text.
+    virtual void setNmbrPos(qint16 position) = 0;
+};
+
+// The 1-based position of the first "NMBR" in `text` plus 7, which is where
+// the number starts in the modem's "NMBR = 5551234" line; 7 when there is no
+// "NMBR" (case counts). Positions past the 16-bit range give 32767.
+qint16 NmbrPos(const QString& text);
+
+// Opens `portName`, waits 0.2 s, sends the five set-up strings two seconds
+// apart without reading anything, then empties ReceivedText. The modem's
+// replies stay queued and arrive with the first pass. A port that does not
+// open has been reported by OpenPort; everything goes on without it.
+void SetUpModem(const QString& portName);
+
+// Polls for good: read the port, hand the text and the number's position to
+// `listener`, wait 2 s, empty the text. Never returns; the program ends from
+// a handler that runs inside one of the waits.
+[[noreturn]] void Listen(Listener& listener);
+
+} // namespace ModemLink
