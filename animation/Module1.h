@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QtGlobal>
-
 #include <vector>
 
 // The star data of the ringing animation, shared by the Visual window's

@@ -11,16 +11,19 @@ bool is32Bit(const QImage& image)
     return !image.isNull() && image.depth() == 32;
 }
 
-template<typename Combine>
-void combineRows(QImage& target, const QImage& source, const QRect& area, QPoint sourceOffset, Combine combine)
+template <typename Combine>
+void combineRows(
+    QImage& target, const QImage& source, const QRect& area, QPoint sourceOffset, Combine combine)
 {
     uchar* targetBits = target.bits();
     const uchar* sourceBits = source.constBits();
     const qsizetype targetStride = target.bytesPerLine();
     const qsizetype sourceStride = source.bytesPerLine();
     for (int row = 0; row < area.height(); ++row) {
-        auto* to = reinterpret_cast<quint32*>(targetBits + (area.y() + row) * targetStride) + area.x();
-        const auto* from = reinterpret_cast<const quint32*>(sourceBits + (sourceOffset.y() + row) * sourceStride)
+        auto* to
+            = reinterpret_cast<quint32*>(targetBits + (area.y() + row) * targetStride) + area.x();
+        const auto* from
+            = reinterpret_cast<const quint32*>(sourceBits + (sourceOffset.y() + row) * sourceStride)
             + sourceOffset.x();
         combine(to, from, area.width());
     }
@@ -40,21 +43,24 @@ void blit(QImage& target, int x, int y, const QImage& source, Op op)
 
     switch (op) {
     case Op::Copy:
-        combineRows(target, source, area, sourceOffset, [](quint32* to, const quint32* from, int count) {
-            std::memcpy(to, from, static_cast<size_t>(count) * sizeof(quint32));
-        });
+        combineRows(
+            target, source, area, sourceOffset, [](quint32* to, const quint32* from, int count) {
+                std::memcpy(to, from, static_cast<size_t>(count) * sizeof(quint32));
+            });
         break;
     case Op::And:
-        combineRows(target, source, area, sourceOffset, [](quint32* to, const quint32* from, int count) {
-            for (int i = 0; i < count; ++i)
-                to[i] &= from[i];
-        });
+        combineRows(
+            target, source, area, sourceOffset, [](quint32* to, const quint32* from, int count) {
+                for (int i = 0; i < count; ++i)
+                    to[i] &= from[i];
+            });
         break;
     case Op::Or:
-        combineRows(target, source, area, sourceOffset, [](quint32* to, const quint32* from, int count) {
-            for (int i = 0; i < count; ++i)
-                to[i] |= from[i];
-        });
+        combineRows(
+            target, source, area, sourceOffset, [](quint32* to, const quint32* from, int count) {
+                for (int i = 0; i < count; ++i)
+                    to[i] |= from[i];
+            });
         break;
     }
 }

@@ -12,7 +12,8 @@
 namespace RasterOps {
 
 // What a rectangle copy does with each target pixel.
-enum class Op {
+enum class Op
+{
     Copy, // target := source
     And, // target := target AND source (a mask: white keeps, black cuts)
     Or, // target := target OR source (black keeps, colour fills)

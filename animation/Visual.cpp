@@ -15,7 +15,6 @@
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
-
 #include <algorithm>
 #include <cmath>
 
@@ -69,7 +68,8 @@ Visual::Visual(std::function<void()> unloadAlert, QWidget* parent)
     // highlight, the nearest thing to an active title bar's text.
     setAutoFillBackground(true);
     QPalette background = palette();
-    background.setColor(QPalette::Window, palette().color(QPalette::Active, QPalette::HighlightedText));
+    background.setColor(
+        QPalette::Window, palette().color(QPalette::Active, QPalette::HighlightedText));
     setPalette(background);
     setClientSizeTwips(Runtime::ScreenWidthTwips(), kDesignHeightTwips);
 
@@ -118,11 +118,13 @@ void Visual::Show()
 void Visual::Form_Load()
 {
     // Across the screen, at the design height
-    const int widthTwips = m_screenWidthTwips > 0 ? m_screenWidthTwips : Runtime::ScreenWidthTwips();
+    const int widthTwips
+        = m_screenWidthTwips > 0 ? m_screenWidthTwips : Runtime::ScreenWidthTwips();
     resize(pixelsX(widthTwips), height());
 
     // picScr: the middle third of the band
-    const double innerHeightTwips = Conversions::roundHalfEven(height() * double(Runtime::TwipsPerPixelY()));
+    const double innerHeightTwips
+        = Conversions::roundHalfEven(height() * double(Runtime::TwipsPerPixelY()));
     const int third = static_cast<int>(innerHeightTwips) / 3;
     placeTwips(picScr, 0, third, widthTwips, third);
 
@@ -182,11 +184,12 @@ void Visual::SetupText()
     // Size both pictures to the text, measured in twips
     const QString text = Text1->text();
     const QFontMetrics metrics(m_textFont);
-    const double widthTwips
-        = Conversions::roundHalfEven(metrics.horizontalAdvance(text) * double(Runtime::TwipsPerPixelX()))
+    const double widthTwips = Conversions::roundHalfEven(metrics.horizontalAdvance(text)
+                                  * double(Runtime::TwipsPerPixelX()))
         + kTextMarginTwips;
     const double heightTwips
-        = Conversions::roundHalfEven(metrics.height() * double(Runtime::TwipsPerPixelY())) + kTextMarginTwips;
+        = Conversions::roundHalfEven(metrics.height() * double(Runtime::TwipsPerPixelY()))
+        + kTextMarginTwips;
     const QSize size(pixelsX(widthTwips), pixelsY(heightTwips));
     if (picText.size() != size) {
         picText = QImage(size, QImage::Format_RGB32);
@@ -293,7 +296,8 @@ void Visual::MoveStars()
         // simply not seen; beyond that it starts again near the centre.
         if (y > height || x > width || x < 0 || y < 0)
             star.Distance = star.Speed;
-        star.Brightness = std::min(kMaxBrightness, Conversions::toInt32((kMovingBrightness / MaxRadius) * star.Distance));
+        star.Brightness = std::min(
+            kMaxBrightness, Conversions::toInt32((kMovingBrightness / MaxRadius) * star.Distance));
     }
 }
 

@@ -10,15 +10,22 @@
 
 #include <QApplication>
 #include <QTimer>
-
 #include <benchmark/benchmark.h>
 
 namespace {
 
 constexpr qint32 kWhite = 0xffffff;
 
-enum Phase { Fading = 0, Steady = 1 };
-enum Copy { OffScreen = 0, ToScreen = 1 };
+enum Phase
+{
+    Fading = 0,
+    Steady = 1
+};
+enum Copy
+{
+    OffScreen = 0,
+    ToScreen = 1
+};
 
 // Everything Timer1_Timer does except the copy to the screen.
 void composeFrame(Visual& visual)

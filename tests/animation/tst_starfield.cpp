@@ -8,7 +8,6 @@
 #include "Visual.h"
 
 #include <QtTest>
-
 #include <memory>
 #include <stdexcept>
 
@@ -54,10 +53,8 @@ private slots:
     void fieldIsSeededFromTheTimeOfDay();
     void starIsDrawnAtCentrePlusOffset();
 
-    void leavingThePictureRespawns_data();
-    void leavingThePictureRespawns();
-    void brightnessFollowsDistanceInMotion_data();
-    void brightnessFollowsDistanceInMotion();
+    void movingStarsRespawnAndBrighten_data();
+    void movingStarsRespawnAndBrighten();
 
 private:
     std::unique_ptr<TestRuntime> m_runtime;
@@ -185,9 +182,10 @@ void StarfieldTest::fieldIsSeededFromTheTimeOfDay()
     const std::vector<Star> firstField = Stars;
     auto again = loadedBand();
     QCOMPARE(Stars.size(), firstField.size());
-    QVERIFY(std::equal(Stars.begin(), Stars.end(), firstField.begin(), [](const Star& a, const Star& b) {
-        return a.Angle == b.Angle && a.Speed == b.Speed && a.Distance == b.Distance;
-    }));
+    QVERIFY(std::equal(
+        Stars.begin(), Stars.end(), firstField.begin(), [](const Star& a, const Star& b) {
+            return a.Angle == b.Angle && a.Speed == b.Speed && a.Distance == b.Distance;
+        }));
 
     Runtime::Pause(1.0f);
     auto later = loadedBand();
@@ -211,66 +209,44 @@ void StarfieldTest::starIsDrawnAtCentrePlusOffset()
     QCOMPARE(changed, 2);
 }
 
-void StarfieldTest::leavingThePictureRespawns_data()
+void StarfieldTest::movingStarsRespawnAndBrighten_data()
 {
     QTest::addColumn<float>("angle");
     QTest::addColumn<qint32>("speed");
     QTest::addColumn<qint32>("distance");
     QTest::addColumn<qint32>("movedTo");
+    QTest::addColumn<qint32>("brightness");
 
-    // The picture is 1366 x 111 around (683, 55).
-    QTest::newRow("down onto y = H stays") << 0.0f << 1 << 55 << 56;
-    QTest::newRow("down past H") << 0.0f << 1 << 56 << 1;
-    QTest::newRow("right onto x = W stays") << 90.0f << 1 << 682 << 683;
-    QTest::newRow("right past W") << 90.0f << 1 << 683 << 1;
-    QTest::newRow("up onto y = 0 stays") << 180.0f << 1 << 54 << 55;
-    QTest::newRow("up past 0") << 180.0f << 1 << 55 << 1;
-    QTest::newRow("left onto x = 0 stays") << 270.0f << 1 << 682 << 683;
-    QTest::newRow("left past 0") << 270.0f << 1 << 683 << 1;
-    QTest::newRow("fast, well outside") << 0.0f << 10 << 50 << 10;
+    // The picture is 1366 x 111 around (683, 55); brightness is 350 / 55
+    // per pixel of distance, capped at 255.
+    QTest::newRow("down onto y = H stays") << 0.0f << 1 << 55 << 56 << 255;
+    QTest::newRow("down past H") << 0.0f << 1 << 56 << 1 << 6;
+    QTest::newRow("right onto x = W stays") << 90.0f << 1 << 682 << 683 << 255;
+    QTest::newRow("right past W") << 90.0f << 1 << 683 << 1 << 6;
+    QTest::newRow("up onto y = 0 stays") << 180.0f << 1 << 54 << 55 << 255;
+    QTest::newRow("up past 0") << 180.0f << 1 << 55 << 1 << 6;
+    QTest::newRow("left onto x = 0 stays") << 270.0f << 1 << 682 << 683 << 255;
+    QTest::newRow("left past 0") << 270.0f << 1 << 683 << 1 << 6;
+    QTest::newRow("re-spawned at speed 3: 19.09") << 0.0f << 3 << 55 << 3 << 19;
+    QTest::newRow("39: 248.18") << 90.0f << 1 << 38 << 39 << 248;
+    QTest::newRow("40: 254.55") << 90.0f << 1 << 39 << 40 << 255;
+    QTest::newRow("41 capped") << 90.0f << 1 << 40 << 41 << 255;
 }
 
-void StarfieldTest::leavingThePictureRespawns()
+void StarfieldTest::movingStarsRespawnAndBrighten()
 {
     QFETCH(float, angle);
     QFETCH(qint32, speed);
     QFETCH(qint32, distance);
     QFETCH(qint32, movedTo);
+    QFETCH(qint32, brightness);
     auto visual = loadedBand();
     Stars = { Star { speed, angle, distance, 0 } };
     visual->MoveStars();
     QCOMPARE(Stars[0].Distance, movedTo);
+    QCOMPARE(Stars[0].Brightness, brightness);
     QCOMPARE(Stars[0].Speed, speed);
     QCOMPARE(Stars[0].Angle, angle);
-}
-
-void StarfieldTest::brightnessFollowsDistanceInMotion_data()
-{
-    QTest::addColumn<qint32>("speed");
-    QTest::addColumn<qint32>("distance");
-    QTest::addColumn<qint32>("movedTo");
-    QTest::addColumn<qint32>("brightness");
-
-    // Moving sideways (angle 90) so nothing re-spawns unless asked to.
-    QTest::newRow("1 -> 6.36") << 1 << 0 << 1 << 6;
-    QTest::newRow("39 -> 248.18") << 1 << 38 << 39 << 248;
-    QTest::newRow("40 -> 254.55") << 1 << 39 << 40 << 255;
-    QTest::newRow("41 capped") << 1 << 40 << 41 << 255;
-    QTest::newRow("600 capped") << 10 << 590 << 600 << 255;
-    QTest::newRow("re-spawned at speed 3 -> 19.09") << 3 << 682 << 3 << 19;
-}
-
-void StarfieldTest::brightnessFollowsDistanceInMotion()
-{
-    QFETCH(qint32, speed);
-    QFETCH(qint32, distance);
-    QFETCH(qint32, movedTo);
-    QFETCH(qint32, brightness);
-    auto visual = loadedBand();
-    Stars = { Star { speed, 90.0f, distance, 0 } };
-    visual->MoveStars();
-    QCOMPARE(Stars[0].Distance, movedTo);
-    QCOMPARE(Stars[0].Brightness, brightness);
 }
 
 QTEST_MAIN(StarfieldTest)

@@ -14,7 +14,7 @@
 #include <QFontInfo>
 #include <QScreen>
 #include <QtTest>
-
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -123,15 +123,16 @@ void VisualTest::showPlacesAndRaisesWithoutTakingFocus()
     QVERIFY(visual.Timer1->isActive());
     QVERIFY(!visual.Text1->isVisible());
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    QCOMPARE(visual.geometry(), QRect(screen.x(), screen.y() + (screen.height() - 334) / 2, screen.width(), 334));
+    QCOMPARE(visual.geometry(),
+        QRect(screen.x(), screen.y() + (screen.height() - 334) / 2, screen.width(), 334));
 
     // What the window system is asked for: no frame, above the others, past
     // the window manager, no keyboard focus. (The offscreen platform
     // activates every window it shows, so the focus itself is watched on a
     // real X server.)
     const Qt::WindowFlags flags = visual.windowHandle()->flags();
-    QVERIFY(flags.testFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::BypassWindowManagerHint
-        | Qt::WindowDoesNotAcceptFocus));
+    QVERIFY(flags.testFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+        | Qt::BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus));
     QVERIFY(visual.testAttribute(Qt::WA_ShowWithoutActivating));
 
     // Raised again on every ring, also while it is showing.
@@ -156,7 +157,8 @@ void VisualTest::textIsArialOrItsMetricTwin()
     auto visual = loadedBand();
     const QFontInfo font(visual->textFont());
     const bool arialInstalled = QFontDatabase::families().contains(QStringLiteral("Arial"));
-    QCOMPARE(font.family(), arialInstalled ? QStringLiteral("Arial") : QStringLiteral("Liberation Sans"));
+    QCOMPARE(font.family(),
+        arialInstalled ? QStringLiteral("Arial") : QStringLiteral("Liberation Sans"));
     // 36 points at 96 DPI.
     QCOMPARE(font.pixelSize(), 48);
     QVERIFY(!font.bold());
@@ -300,12 +302,9 @@ void VisualTest::shorterTextShrinksPicturesAndRestartsTheFade()
     visual->Timer1_Timer();
     const QRgb firstColour = qRgb(12, 12, 2);
     QCOMPARE(visual->textColour(), 0x00020c0c);
-    QVERIFY(visual->picTextM.pixelColor(0, 0).isValid());
-    bool printed = false;
-    for (int x = 0; x < shortSize.width() && !printed; ++x)
-        for (int y = 0; y < shortSize.height() && !printed; ++y)
-            printed = visual->picText.pixel(x, y) == firstColour;
-    QVERIFY(printed);
+    const QImage text = visual->picText.convertToFormat(QImage::Format_ARGB32);
+    const auto* pixels = reinterpret_cast<const QRgb*>(text.constBits());
+    QVERIFY(std::count(pixels, pixels + text.width() * text.height(), firstColour) > 100);
 }
 
 void VisualTest::shiftColourClampsEachChannel_data()
