@@ -12,10 +12,11 @@
 // wrap-around.
 namespace Conversions {
 
-// Rounds to the nearest integer, ties to even (2.5 -> 2, 3.5 -> 4).
+// Rounds to the nearest integer, ties to even (2.5 -> 2, 3.5 -> 4): the
+// default floating-point rounding mode, which the program never changes.
 inline double roundHalfEven(double value)
 {
-    return value - std::remainder(value, 1.0);
+    return std::nearbyint(value);
 }
 
 // Rounds `value` half to even into a 16-bit integer. Throws
