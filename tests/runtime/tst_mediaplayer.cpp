@@ -180,9 +180,7 @@ void MediaPlayerTest::otherCommandsLeavePlaybackAlone_data()
     QTest::addColumn<QString>("command");
     QTest::newRow("wait") << "wait";
     QTest::newRow("close in lower case") << "close";
-    QTest::newRow("open in lower case") << "open";
     QTest::newRow("Stop") << "Stop";
-    QTest::newRow("empty") << "";
 }
 
 void MediaPlayerTest::otherCommandsLeavePlaybackAlone()
