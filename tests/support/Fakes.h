@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MediaPlayer.h"
 #include "MessageBox.h"
 #include "ProcessStarter.h"
 #include "ProgramEnd.h"
@@ -74,6 +75,22 @@ public:
 
 private:
     QList<QStringList> m_started;
+};
+
+// Records what a window asks of its sound player, in order: each file name
+// as "fileName=<name>", each command as itself ("Close", "Open", "Play").
+// Plays nothing.
+class RecordingMediaPlayer final : public MediaPlayer
+{
+public:
+    void setFileName(const QString& fileName) override { m_events.append(QStringLiteral("fileName=") + fileName); }
+    void setCommand(const QString& command) override { m_events.append(command); }
+    // Lets a test put its own marks between the player's events.
+    void mark(const QString& event) { m_events.append(event); }
+    const QStringList& events() const { return m_events; }
+
+private:
+    QStringList m_events;
 };
 
 // Installs a test clock, a recording message box and process starter and a

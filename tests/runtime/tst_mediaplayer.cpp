@@ -1,0 +1,235 @@
+// The real sound player (Qt Multimedia, GStreamer backend) playing the five
+// ring tones, on a machine that may have no sound card: every tone must play
+// to its end or fail cleanly, never hang in the playing state, and no
+// command may wait for the tone.
+
+#include "MediaPlayer.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// Playback runs at the real speed even into a fake sink; the longest tone
+// lasts 3.7 s.
+constexpr int kTimeoutMs = 30000;
+
+QString tonePath(const QString& file)
+{
+    return QStringLiteral(TONE_DIR "/") + file;
+}
+
+bool seen(const QSignalSpy& spy, QMediaPlayer::MediaStatus status)
+{
+    for (const QList<QVariant>& arguments : spy) {
+        if (arguments.at(0).value<QMediaPlayer::MediaStatus>() == status)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+class MediaPlayerTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void everyToneReachesItsEnd_data();
+    void everyToneReachesItsEnd();
+    void unplayableFileErrorsAndStops_data();
+    void unplayableFileErrorsAndStops();
+    void closeStopsPlaybackAndReleasesTheMedia();
+    void playAgainStartsFromTheBeginning();
+    void otherCommandsLeavePlaybackAlone_data();
+    void otherCommandsLeavePlaybackAlone();
+
+    void backendIsGStreamerUnlessTheUserChose_data();
+    void backendIsGStreamerUnlessTheUserChose();
+};
+
+void MediaPlayerTest::initTestCase()
+{
+    QMediaPlayer probe;
+    if (!probe.isAvailable())
+        QSKIP("Qt Multimedia has no working backend here (GStreamer plugin missing)");
+}
+
+void MediaPlayerTest::everyToneReachesItsEnd_data()
+{
+    QTest::addColumn<QString>("file");
+    for (const char* file : { "one.wav", "two.wav", "three.mp3", "four.wav", "five.mp3" })
+        QTest::newRow(file) << QString::fromLatin1(file);
+}
+
+void MediaPlayerTest::everyToneReachesItsEnd()
+{
+    QFETCH(QString, file);
+    const QString path = tonePath(file);
+    QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+    QtMediaPlayer player;
+    const QMediaPlayer& media = player.mediaPlayer();
+    QSignalSpy status(&media, &QMediaPlayer::mediaStatusChanged);
+    QSignalSpy errors(&media, &QMediaPlayer::errorOccurred);
+    QTest::ignoreMessage(QtInfoMsg, qPrintable(QStringLiteral("playing ") + path));
+    QTest::ignoreMessage(QtInfoMsg, qPrintable(QStringLiteral("finished ") + path));
+
+    player.setFileName(path);
+    player.setCommand(QStringLiteral("Open"));
+    player.setCommand(QStringLiteral("Play"));
+
+    // "Play" has returned while the tone is still to be played.
+    QCOMPARE(media.playbackState(), QMediaPlayer::PlayingState);
+    QVERIFY(!seen(status, QMediaPlayer::EndOfMedia));
+
+    QTRY_VERIFY_WITH_TIMEOUT(seen(status, QMediaPlayer::EndOfMedia), kTimeoutMs);
+    QCOMPARE(errors.count(), 0);
+    QCOMPARE(media.playbackState(), QMediaPlayer::StoppedState);
+    QVERIFY2(media.duration() > 2500, qPrintable(QString::number(media.duration())));
+}
+
+void MediaPlayerTest::unplayableFileErrorsAndStops_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("missing file") << "missing.wav" << QByteArray();
+    QTest::newRow("text named .wav") << "text.wav" << QByteArray("This is not a sound.\n").repeated(40);
+    QTest::newRow("truncated wave header") << "short.wav" << QByteArray("RIFF\x24\x08\0\0WAVEfmt ", 16);
+}
+
+void MediaPlayerTest::unplayableFileErrorsAndStops()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QTemporaryDir folder;
+    const QString path = folder.filePath(name);
+    if (!content.isEmpty()) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    QtMediaPlayer player;
+    const QMediaPlayer& media = player.mediaPlayer();
+    QSignalSpy errors(&media, &QMediaPlayer::errorOccurred);
+    QSignalSpy states(&media, &QMediaPlayer::playbackStateChanged);
+    QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("^cannot play ")
+                                        + QRegularExpression::escape(path) + QStringLiteral(": ")));
+
+    player.setFileName(path);
+    player.setCommand(QStringLiteral("Open"));
+    player.setCommand(QStringLiteral("Play"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(errors.count() > 0, kTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(media.playbackState(), QMediaPlayer::StoppedState, kTimeoutMs);
+    QVERIFY(!states.isEmpty());
+    QCOMPARE(states.last().at(0).value<QMediaPlayer::PlaybackState>(), QMediaPlayer::StoppedState);
+}
+
+void MediaPlayerTest::closeStopsPlaybackAndReleasesTheMedia()
+{
+    const QString path = tonePath(QStringLiteral("three.mp3"));
+    QtMediaPlayer player;
+    const QMediaPlayer& media = player.mediaPlayer();
+    QSignalSpy status(&media, &QMediaPlayer::mediaStatusChanged);
+    player.setFileName(path);
+    player.setCommand(QStringLiteral("Open"));
+    player.setCommand(QStringLiteral("Play"));
+    QTRY_VERIFY_WITH_TIMEOUT(media.position() > 0, kTimeoutMs);
+    QTest::ignoreMessage(QtInfoMsg, qPrintable(QStringLiteral("stopped ") + path));
+
+    player.setCommand(QStringLiteral("Close"));
+
+    QCOMPARE(media.playbackState(), QMediaPlayer::StoppedState);
+    QCOMPARE(media.mediaStatus(), QMediaPlayer::NoMedia);
+    QVERIFY(media.source().isEmpty());
+    QVERIFY(!seen(status, QMediaPlayer::EndOfMedia));
+
+    // Closing again, with nothing open, is harmless.
+    player.setCommand(QStringLiteral("Close"));
+    QCOMPARE(media.playbackState(), QMediaPlayer::StoppedState);
+}
+
+void MediaPlayerTest::playAgainStartsFromTheBeginning()
+{
+    QtMediaPlayer player;
+    const QMediaPlayer& media = player.mediaPlayer();
+    QSignalSpy status(&media, &QMediaPlayer::mediaStatusChanged);
+    player.setFileName(tonePath(QStringLiteral("three.mp3")));
+    player.setCommand(QStringLiteral("Open"));
+    player.setCommand(QStringLiteral("Play"));
+    QTRY_VERIFY_WITH_TIMEOUT(media.position() >= 1500, kTimeoutMs);
+
+    player.setCommand(QStringLiteral("Play"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(media.position() < 1000, kTimeoutMs);
+    QCOMPARE(media.playbackState(), QMediaPlayer::PlayingState);
+    QTRY_VERIFY_WITH_TIMEOUT(seen(status, QMediaPlayer::EndOfMedia), kTimeoutMs);
+
+    // After its end the tone plays again, from its beginning.
+    status.clear();
+    player.setCommand(QStringLiteral("Play"));
+    QCOMPARE(media.playbackState(), QMediaPlayer::PlayingState);
+    QTRY_VERIFY_WITH_TIMEOUT(seen(status, QMediaPlayer::EndOfMedia), kTimeoutMs);
+}
+
+void MediaPlayerTest::otherCommandsLeavePlaybackAlone_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::newRow("wait") << "wait";
+    QTest::newRow("close in lower case") << "close";
+    QTest::newRow("Stop") << "Stop";
+}
+
+void MediaPlayerTest::otherCommandsLeavePlaybackAlone()
+{
+    QFETCH(QString, command);
+    const QString path = tonePath(QStringLiteral("four.wav"));
+    QtMediaPlayer player;
+    const QMediaPlayer& media = player.mediaPlayer();
+    player.setFileName(path);
+    player.setCommand(QStringLiteral("Open"));
+    player.setCommand(QStringLiteral("Play"));
+    QTRY_VERIFY_WITH_TIMEOUT(media.position() > 0, kTimeoutMs);
+    // A file name alone changes nothing until the next "Open".
+    player.setFileName(tonePath(QStringLiteral("one.wav")));
+
+    player.setCommand(command);
+
+    QCOMPARE(media.playbackState(), QMediaPlayer::PlayingState);
+    QCOMPARE(media.source(), QUrl::fromLocalFile(path));
+    const qint64 before = media.position();
+    QTRY_VERIFY_WITH_TIMEOUT(media.position() > before, kTimeoutMs);
+    player.setCommand(QStringLiteral("Close"));
+}
+
+void MediaPlayerTest::backendIsGStreamerUnlessTheUserChose_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::newRow("not set") << QByteArray() << QByteArray("gstreamer");
+    QTest::newRow("user chose ffmpeg") << QByteArray("ffmpeg") << QByteArray("ffmpeg");
+    QTest::newRow("user chose gstreamer") << QByteArray("gstreamer") << QByteArray("gstreamer");
+}
+
+void MediaPlayerTest::backendIsGStreamerUnlessTheUserChose()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    const QByteArray saved = qgetenv("QT_MEDIA_BACKEND");
+    if (before.isNull())
+        qunsetenv("QT_MEDIA_BACKEND");
+    else
+        qputenv("QT_MEDIA_BACKEND", before);
+
+    QtMediaPlayer::prepareBackend();
+    const QByteArray chosen = qgetenv("QT_MEDIA_BACKEND");
+
+    qputenv("QT_MEDIA_BACKEND", saved);
+    QCOMPARE(chosen, after);
+}
+
+QTEST_MAIN(MediaPlayerTest)
+#include "tst_mediaplayer.moc"
