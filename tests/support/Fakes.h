@@ -88,6 +88,26 @@ public:
     // Lets a test put its own marks between the player's events.
     void mark(const QString& event) { m_events.append(event); }
     const QStringList& events() const { return m_events; }
+    // The commands alone, in order.
+    QStringList commands() const
+    {
+        QStringList list;
+        for (const QString& event : m_events) {
+            if (!event.startsWith(QLatin1String("fileName=")))
+                list << event;
+        }
+        return list;
+    }
+    // The last file name given, or "".
+    QString fileName() const
+    {
+        for (auto it = m_events.crbegin(); it != m_events.crend(); ++it) {
+            if (it->startsWith(QLatin1String("fileName=")))
+                return it->mid(9);
+        }
+        return {};
+    }
+    void clear() { m_events.clear(); }
 
 private:
     QStringList m_events;

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "Form.h"
+#include "ModemLink.h"
+
+#include <QCheckBox>
+#include <QPointer>
+#include <QPushButton>
+
+#include <memory>
+
+class Label;
+class MediaPlayer;
+class TextBox;
+class Visual;
+
+// The window that stays on screen while the program listens. It shows the
+// raw text of each pass of the listening loop in `txtOut`, and turns the
+// changes of that text into the alert state: the first change is the
+// modem's replies to the set-up, the second their clearing ("Listening for
+// calls"), and every change from the third on is a ring: the ringing band
+// is shown, this window comes back into view at the top of the screen, and
+// the chosen ring tone plays when the play-sound flag is set.
+//
+// The ring count lives in the hidden text box `Text1` and the play-sound
+// flag in the hidden check box `Check1`, which the settings window sets.
+// Closing this window closes the port and ends the program.
+class Alert : public Form, public ModemLink::Listener
+{
+    Q_OBJECT
+
+public:
+    explicit Alert(QWidget* parent = nullptr);
+    ~Alert() override;
+
+    // The settings window, unloaded when this window becomes active.
+    void setStartWindow(Form* window) { m_startWindow = window; }
+    // Replaces the sound player (tests use a recording one).
+    void setPlayer(std::unique_ptr<MediaPlayer> player);
+
+    // ModemLink::Listener
+    void setReceivedText(const QString& text) override;
+    void setNmbrPos(qint16 position) override;
+
+    // Plays the stored ring tone on `objMMControl`; `strFilename` receives
+    // the tone's path, or stays as it was when the choice names no tone.
+    void PlaySound(MediaPlayer& objMMControl, QString& strFilename);
+
+    // The ringing band, while it is loaded.
+    Visual* visual() const;
+
+    TextBox* txtOut = nullptr;
+    TextBox* Text1 = nullptr;
+    QCheckBox* Check1 = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command3 = nullptr;
+    Label* Label4 = nullptr;
+    std::unique_ptr<MediaPlayer> MMControl1;
+    // Where the caller's number starts in the last pass's text.
+    qint16 NmbrPos = 0;
+
+protected:
+    void Form_Activate() override;
+    void Form_Unload() override;
+
+private:
+    void txtOut_Change();
+    void Command1_Click();
+    void showVisual();
+
+    QPointer<Form> m_startWindow;
+    std::unique_ptr<Visual> m_visual;
+};

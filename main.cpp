@@ -1,0 +1,17 @@
+#include "MediaPlayer.h"
+#include "Runtime.h"
+#include "welcome.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QtMediaPlayer::prepareBackend();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ringwarden"));
+    Runtime::ClaimInstance();
+
+    welcome start;
+    start.Show();
+    return QApplication::exec();
+}

@@ -1,0 +1,287 @@
+// The Alert window: its layout, how changes of the received text become the
+// alert state, the ring reaction, "Stealth mode", activation and closing.
+
+#include "Alert.h"
+#include "Fakes.h"
+#include "Label.h"
+#include "Module2.h"
+#include "PtyPair.h"
+#include "RegModule.h"
+#include "TextBox.h"
+#include "Visual.h"
+
+#include <QtTest>
+
+namespace {
+
+const QString kListening = QStringLiteral("Listening for calls");
+const QString kRinging = QStringLiteral("The Phone is ringing now");
+
+void storeTone(const QString& choice)
+{
+    RegModule::SetRegValue(RegModule::HKEY_CURRENT_USER, QStringLiteral("Software\\Ringwarden\\Sound"),
+        QStringLiteral("Sound"), choice);
+}
+
+} // namespace
+
+class AlertTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void layoutFollowsTheDesign();
+    void firstTwoChangesOnlyCountAndCaption();
+    void sameTextIsNoChange();
+    void thirdChangeIsARing();
+    void everyLaterChangeRingsAgainWithTheTone();
+    void silentWithoutThePlaySoundFlag();
+    void stealthModeHidesUntilTheNextRing();
+    void aClosedBandComesBackAtTheNextRing();
+    void typingCountsLikeAPass();
+    void ringCountSaturates();
+    void playSoundPlaysTheStoredTone();
+    void activationUnloadsTheSettingsWindowWaitsAndClears();
+    void closingClosesThePortAndEnds();
+    void closingWithoutAPortStillEnds();
+
+private:
+    // Puts texts into txtOut one after the other, as passes of the loop do.
+    void passes(const QStringList& texts);
+
+    std::unique_ptr<TestRuntime> m_runtime;
+    std::unique_ptr<Alert> m_alert;
+    RecordingMediaPlayer* m_player = nullptr;
+};
+
+void AlertTest::init()
+{
+    m_runtime = std::make_unique<TestRuntime>();
+    Module2::PortHandle = 0;
+    Module2::ReceivedText.clear();
+    m_alert = std::make_unique<Alert>();
+    auto player = std::make_unique<RecordingMediaPlayer>();
+    m_player = player.get();
+    m_alert->setPlayer(std::move(player));
+    m_alert->Load();
+}
+
+void AlertTest::cleanup()
+{
+    m_alert.reset();
+    Module2::ClosePort();
+    m_runtime.reset();
+}
+
+void AlertTest::passes(const QStringList& texts)
+{
+    for (const QString& text : texts)
+        m_alert->setReceivedText(text);
+}
+
+void AlertTest::layoutFollowsTheDesign()
+{
+    // At 96 DPI a pixel is 15 twips.
+    QCOMPARE(Runtime::TwipsPerPixelX(), 15.0f);
+    QCOMPARE(m_alert->size(), QSize(704, 179));
+    QCOMPARE(m_alert->windowTitle(), QStringLiteral("Activating modem..."));
+    QCOMPARE(m_alert->txtOut->geometry(), QRect(32, 56, 659, 73));
+    QVERIFY(!m_alert->txtOut->isReadOnly());
+    QCOMPARE(m_alert->Command1->text(), QStringLiteral("Stealth mode"));
+    QCOMPARE(m_alert->Command1->geometry(), QRect(192, 128, 352, 24));
+    QCOMPARE(m_alert->Text1->text(), QStringLiteral("0"));
+    QVERIFY(m_alert->Text1->isHidden());
+    QVERIFY(m_alert->Check1->isHidden());
+    QVERIFY(!m_alert->Check1->isChecked());
+    // The call log's controls lie below the client area.
+    QVERIFY(m_alert->Command3->y() >= m_alert->height());
+    QVERIFY(m_alert->Label4->y() >= m_alert->height());
+    QVERIFY(!m_alert->isVisible());
+}
+
+void AlertTest::firstTwoChangesOnlyCountAndCaption()
+{
+    m_alert->Show();
+    passes({ QStringLiteral("\r\nOK\r\n\r\nOK\r\n") });
+    QCOMPARE(m_alert->Text1->text(), QStringLiteral("1"));
+    QCOMPARE(m_alert->windowTitle(), QStringLiteral("Activating modem..."));
+
+    passes({ QString() });
+    QCOMPARE(m_alert->Text1->text(), QStringLiteral("2"));
+    QCOMPARE(m_alert->windowTitle(), kListening);
+    QVERIFY(!m_alert->visual());
+    QVERIFY(m_alert->Command1->isVisible());
+    QVERIFY(m_player->commands().isEmpty());
+}
+
+void AlertTest::sameTextIsNoChange()
+{
+    passes({ QString(), QString(), QStringLiteral("OK"), QStringLiteral("OK") });
+    QCOMPARE(m_alert->Text1->text(), QStringLiteral("1"));
+}
+
+void AlertTest::thirdChangeIsARing()
+{
+    m_alert->Show();
+    m_alert->move(100, 300);
+    const int left = m_alert->x();
+    passes({ QStringLiteral("OK"), QString(), QStringLiteral("RING") });
+
+    QCOMPARE(m_alert->Text1->text(), QStringLiteral("3"));
+    QCOMPARE(m_alert->windowTitle(), kRinging);
+    QVERIFY(m_alert->visual());
+    QVERIFY(m_alert->visual()->isVisible());
+    QVERIFY(m_alert->isVisible());
+    QVERIFY(m_alert->Command1->isHidden());
+    QCOMPARE(m_alert->y(), 0);
+    QCOMPARE(m_alert->x(), left);
+    // The flag is clear: no tone.
+    QVERIFY(m_player->commands().isEmpty());
+}
+
+void AlertTest::everyLaterChangeRingsAgainWithTheTone()
+{
+    storeTone(QStringLiteral("Ring #3"));
+    m_alert->Check1->setChecked(true);
+    m_alert->Show();
+    passes({ QStringLiteral("OK"), QString() });
+    QVERIFY(m_player->commands().isEmpty());
+
+    passes({ QStringLiteral("RING") });
+    QCOMPARE(m_player->commands(), QStringList({ "Close", "Open", "Play" }));
+    Visual* band = m_alert->visual();
+    QVERIFY(band);
+
+    // The return to an empty box is a ring reaction too: the tone starts
+    // again from the start, and the same band stays up.
+    m_player->clear();
+    passes({ QString() });
+    QCOMPARE(m_player->commands(), QStringList({ "Close", "Open", "Play" }));
+    QCOMPARE(m_alert->visual(), band);
+    QCOMPARE(m_alert->windowTitle(), kRinging);
+    QCOMPARE(m_alert->Text1->text(), QStringLiteral("4"));
+}
+
+void AlertTest::silentWithoutThePlaySoundFlag()
+{
+    storeTone(QStringLiteral("Ring #1"));
+    m_alert->Show();
+    passes({ QStringLiteral("OK"), QString(), QStringLiteral("RING"), QString(), QStringLiteral("RING") });
+    QVERIFY(m_player->commands().isEmpty());
+    QVERIFY(m_alert->visual());
+}
+
+void AlertTest::stealthModeHidesUntilTheNextRing()
+{
+    m_alert->Show();
+    QTest::mouseClick(m_alert->Command1, Qt::LeftButton);
+    QVERIFY(!m_alert->isVisible());
+    // Still listening: changes below the ring threshold keep it hidden.
+    passes({ QStringLiteral("OK"), QString() });
+    QVERIFY(!m_alert->isVisible());
+    passes({ QStringLiteral("RING") });
+    QVERIFY(m_alert->isVisible());
+    QCOMPARE(m_alert->y(), 0);
+    QVERIFY(m_alert->Command1->isHidden());
+}
+
+void AlertTest::aClosedBandComesBackAtTheNextRing()
+{
+    m_alert->Show();
+    passes({ QStringLiteral("OK"), QString(), QStringLiteral("RING") });
+    Visual* first = m_alert->visual();
+    QVERIFY(first);
+    first->hide();
+    passes({ QString() });
+    QVERIFY(m_alert->visual()->isVisible());
+
+    m_alert->visual()->Unload();
+    QVERIFY(!m_alert->visual());
+    passes({ QStringLiteral("RING") });
+    QVERIFY(m_alert->visual());
+    QVERIFY(m_alert->visual()->isVisible());
+}
+
+void AlertTest::typingCountsLikeAPass()
+{
+    m_alert->Show();
+    m_alert->txtOut->setFocus();
+    QTest::keyClicks(m_alert->txtOut, QStringLiteral("ab"));
+    QCOMPARE(m_alert->Text1->text(), QStringLiteral("2"));
+    QCOMPARE(m_alert->windowTitle(), kListening);
+    QTest::keyClicks(m_alert->txtOut, QStringLiteral("c"));
+    QCOMPARE(m_alert->windowTitle(), kRinging);
+    QVERIFY(m_alert->visual());
+}
+
+void AlertTest::ringCountSaturates()
+{
+    m_alert->Text1->setText(QStringLiteral("32766"));
+    passes({ QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c") });
+    QCOMPARE(m_alert->Text1->text(), QStringLiteral("32767"));
+    QCOMPARE(m_alert->windowTitle(), kRinging);
+}
+
+void AlertTest::playSoundPlaysTheStoredTone()
+{
+    storeTone(QStringLiteral("Ring #3"));
+    QString path = QStringLiteral("unchanged");
+    m_alert->PlaySound(*m_player, path);
+    QVERIFY2(path.endsWith(QStringLiteral("/three.mp3")), qPrintable(path));
+    QCOMPARE(m_player->fileName(), path);
+
+    // A choice that names no tone only closes the player.
+    storeTone(QStringLiteral("ring #1"));
+    m_player->clear();
+    path = QStringLiteral("unchanged");
+    m_alert->PlaySound(*m_player, path);
+    QCOMPARE(m_player->commands(), QStringList { "Close" });
+    QCOMPARE(path, QStringLiteral("unchanged"));
+}
+
+void AlertTest::activationUnloadsTheSettingsWindowWaitsAndClears()
+{
+    Form settings;
+    settings.Show();
+    m_alert->setStartWindow(&settings);
+    QString seenDuringWait;
+    m_runtime->clock.after(2.9, [&] {
+        Module2::ReceivedText = QStringLiteral("early bytes");
+        seenDuringWait = QStringLiteral("waited");
+    });
+
+    m_alert->Show();
+
+    QVERIFY(!settings.isLoaded());
+    QVERIFY(!settings.isVisible());
+    QCOMPARE(seenDuringWait, QStringLiteral("waited"));
+    QCOMPARE(ms(m_runtime->clock.now()), 3000);
+    QVERIFY(Module2::ReceivedText.isEmpty());
+}
+
+void AlertTest::closingClosesThePortAndEnds()
+{
+    PtyPair modem;
+    Module2::OpenPort(QStringLiteral("COM") + modem.slavePath());
+    QVERIFY(Module2::PortIsOpen());
+    QVERIFY_THROWS_EXCEPTION(ProgramEnded, m_alert->Unload());
+    QCOMPARE(m_runtime->programEnd.count(), 1);
+    QVERIFY(!Module2::PortIsOpen());
+    // Released: the device opens again.
+    Module2::PortHandle = 0;
+    Module2::OpenPort(QStringLiteral("COM") + modem.slavePath());
+    QVERIFY(Module2::PortIsOpen());
+}
+
+void AlertTest::closingWithoutAPortStillEnds()
+{
+    Module2::OpenPort(QStringLiteral("COM/dev/ringwarden-no-modem"));
+    QVERIFY_THROWS_EXCEPTION(ProgramEnded, m_alert->Unload());
+    QCOMPARE(m_runtime->programEnd.count(), 1);
+}
+
+QTEST_MAIN(AlertTest)
+#include "tst_alert.moc"
