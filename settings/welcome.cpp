@@ -83,7 +83,9 @@ welcome::welcome(QWidget* parent)
     setTabOrder(Check1, Combo1);
 
     connect(Check1, &QCheckBox::clicked, this, &welcome::Check1_Click);
-    connect(mnuHidelisten, &QAction::triggered, this, &welcome::mnuHidelisten_Click);
+    // Queued: listening never returns, so it must not run inside the menu's
+    // own mouse or key handling.
+    connect(mnuHidelisten, &QAction::triggered, this, &welcome::mnuHidelisten_Click, Qt::QueuedConnection);
     connect(mnuExit, &QAction::triggered, this, &QWidget::close);
 }
 

@@ -22,8 +22,8 @@ QString storedTone()
         QStringLiteral("Sound"));
 }
 
-const QByteArray kOk = "\r\nOK\r\n";
-const QByteArray kCall = "\r\nRING\r\n\r\nDATE = 1208\r\nTIME = 1405\r\nNMBR = 5551234\r\nNAME = JOHN DOE\r\n\r\n";
+using ModemReply::kCall;
+using ModemReply::kOk;
 
 } // namespace
 

@@ -30,3 +30,11 @@ private:
     int m_master = -1;
     QString m_slavePath;
 };
+
+// What a voice modem sends: the result code for a good command, and a call
+// as its first ring with the caller-ID block.
+namespace ModemReply {
+inline const QByteArray kOk = "\r\nOK\r\n";
+inline const QByteArray kCall
+    = "\r\nRING\r\n\r\nDATE = 1208\r\nTIME = 1405\r\nNMBR = 5551234\r\nNAME = JOHN DOE\r\n\r\n";
+} // namespace ModemReply
