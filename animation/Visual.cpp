@@ -24,7 +24,7 @@ using Module1::Stars;
 
 namespace {
 
-constexpr double kDesignHeightTwips = 5010;
+constexpr double kBandHeightTwips = 5010;
 constexpr int kFrameMs = 50;
 
 constexpr qint32 kWhite = Colour::rgb(255, 255, 255);
@@ -71,7 +71,7 @@ Visual::Visual(std::function<void()> unloadAlert, QWidget* parent)
     background.setColor(
         QPalette::Window, palette().color(QPalette::Active, QPalette::HighlightedText));
     setPalette(background);
-    setClientSizeTwips(Runtime::ScreenWidthTwips(), kDesignHeightTwips);
+    setClientSizeTwips(Runtime::ScreenWidthTwips(), kBandHeightTwips);
 
     picScr = new PictureBox(this);
     picScr->setBackground(QColor::fromRgb(Colour::toPixel(kScreenBack)));
@@ -117,7 +117,7 @@ void Visual::Show()
 
 void Visual::Form_Load()
 {
-    // Across the screen, at the design height
+    // Across the screen, at the band's fixed height
     const int widthTwips
         = m_screenWidthTwips > 0 ? m_screenWidthTwips : Runtime::ScreenWidthTwips();
     resize(pixelsX(widthTwips), height());

@@ -93,7 +93,7 @@ public:
     void picBlank_Click(); // unloads this window (the picture is never shown)
     void picText_Click(); // unloads this window (the picture is never shown)
 
-    // The controls, under their design names; all owned by this window.
+    // The controls; all owned by this window.
     PictureBox* picScr = nullptr; // the visible animation
     QImage picBuffer; // the frame being composed
     QImage picBlank; // the background, (128, 64, 64)

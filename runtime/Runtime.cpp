@@ -35,6 +35,7 @@ Services& current()
 
 struct InstanceState
 {
+    QString folder;
     std::unique_ptr<QLockFile> lock;
     bool previous = false;
 };
@@ -112,35 +113,54 @@ void End()
     std::abort();
 }
 
+namespace {
+
+// Tries to take the lock in `state.folder`. Only a lock held by a live
+// process counts as another instance: when the lock cannot be taken for
+// any other reason (no runtime folder, no permission) this copy goes on as
+// the only one, and the serial port's own lock still keeps two copies off
+// one modem.
+void tryLock(InstanceState& state)
+{
+    QDir().mkpath(state.folder);
+    auto lock = std::make_unique<QLockFile>(state.folder + QStringLiteral("/instance.lock"));
+    // Only a dead owner makes a lock stale, however old it is.
+    lock->setStaleLockTime(0);
+    if (lock->tryLock(0)) {
+        state.lock = std::move(lock);
+        state.previous = false;
+    } else {
+        state.previous = lock->error() == QLockFile::LockFailedError;
+    }
+}
+
+} // namespace
+
 bool ClaimInstance(const QString& lockDirectory)
 {
     InstanceState& state = instance();
     state.lock.reset();
-
-    QString folder = lockDirectory;
-    if (folder.isEmpty())
-        folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    folder += QStringLiteral("/ringwarden");
-    QDir().mkpath(folder);
-
-    auto lock = std::make_unique<QLockFile>(folder + QStringLiteral("/instance.lock"));
-    // Only a dead owner makes a lock stale, however old it is.
-    lock->setStaleLockTime(0);
-    state.previous = !lock->tryLock(0);
-    if (!state.previous)
-        state.lock = std::move(lock);
+    state.folder = (lockDirectory.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
+                                            : lockDirectory)
+        + QStringLiteral("/ringwarden");
+    tryLock(state);
     return !state.previous;
 }
 
 bool PrevInstance()
 {
-    return instance().previous;
+    InstanceState& state = instance();
+    // The other instance may have ended since this one started: ask again.
+    if (!state.lock && !state.folder.isEmpty())
+        tryLock(state);
+    return state.previous;
 }
 
 void ReleaseInstance()
 {
     InstanceState& state = instance();
     state.lock.reset();
+    state.folder.clear();
     state.previous = false;
 }
 
@@ -154,7 +174,7 @@ QString ProgramFile(const QString& name)
     const QString beside = AppPath() + QLatin1Char('/') + name;
     if (QFileInfo::exists(beside))
         return beside;
-    const QString installed = QStringLiteral(RINGWARDEN_DATADIR "/") + name;
+    const QString installed = AppPath() + QStringLiteral("/" RINGWARDEN_DATADIR_FROM_BINDIR "/") + name;
     if (QFileInfo::exists(installed))
         return installed;
     return beside;

@@ -50,15 +50,19 @@ void MsgBox(const QString& text, const QString& detail = {});
 // Ends the program at once: no further handler runs.
 [[noreturn]] void End();
 
-// Takes the per-user single-instance lock, found in `lockDirectory` (the
-// user's runtime folder when empty). Called once at start-up. Returns true
-// when this is the only running instance. A lock left by a crashed instance
-// is taken over.
+// Takes the per-user single-instance lock, kept in the folder "ringwarden"
+// of `lockDirectory` (the user's runtime folder when empty). Called once at
+// start-up. Returns false when another instance holds the lock. A lock left
+// by a crashed instance is taken over; a lock that cannot be taken for any
+// other reason (no such folder, no permission) does not count as another
+// instance.
 bool ClaimInstance(const QString& lockDirectory = {});
-// True when another instance was already running when this one claimed the
-// lock (or when the lock could not be taken).
+// True while another instance of the program is running. When this one did
+// not get the lock at start-up it tries again, so it can take over once the
+// other instance has ended.
 bool PrevInstance();
-// Gives the lock up again (End does this; tests use it between cases).
+// Gives the lock up again and forgets where it was (End does this; tests use
+// it between cases).
 void ReleaseInstance();
 
 // The folder the program's own files (tone files and texts) are read from:
@@ -66,8 +70,9 @@ void ReleaseInstance();
 // installed data folder.
 QString AppPath();
 // The full path of one of the program's own files (`name` is a plain file
-// name): the copy beside the executable when there is one, otherwise the one
-// in the installed data folder. When neither exists, the path beside the
+// name): the copy beside the executable when there is one (the build tree),
+// otherwise the one in the installed data folder (<prefix>/share/ringwarden
+// for <prefix>/bin/ringwarden). When neither exists, the path beside the
 // executable.
 QString ProgramFile(const QString& name);
 // The per-user folders: $XDG_CONFIG_HOME/ringwarden (default ~/.config) and

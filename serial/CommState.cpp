@@ -57,6 +57,10 @@ void setField(quint32& flags, qint32 mask, int shift, quint32 value)
 }
 
 constexpr tcflag_t kCharacterBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+// What must read back as asked for the line to work at all. Some USB serial
+// adapters have no RTS/CTS and clear the flag; the modem still works
+// without hardware flow control, so that alone is no refusal.
+constexpr tcflag_t kFramingBits = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
 
 } // namespace
 
@@ -172,8 +176,7 @@ bool SetCommState(int fd, const DCB& dcb)
     termios applied {};
     if (::tcgetattr(fd, &applied) != 0)
         return false;
-    if ((applied.c_cflag & kCharacterBits) != (tio.c_cflag & kCharacterBits)
-        || ::cfgetospeed(&applied) != speed)
+    if ((applied.c_cflag & kFramingBits) != (tio.c_cflag & kFramingBits) || ::cfgetospeed(&applied) != speed)
         return false;
 
     // A pseudo-terminal has no modem lines; the request then fails harmlessly.

@@ -3,7 +3,7 @@
 #include <QtGlobal>
 
 // The program's record of a serial port's settings, laid out like the
-// device-control block of the original modem software, and the one place
+// Windows device-control block (DCB), and the one place
 // where that record is mapped to and from the terminal settings (termios) of
 // a Linux serial device.
 
@@ -75,9 +75,11 @@ bool GetCommState(int fd, DCB& dcb);
 // The DSR flow settings and the XON/XOFF limits have no termios
 // counterpart and are not applied.
 // Returns false when the device refuses: not a terminal, an unsupported
-// value, or settings that do not read back as applied. Modem-line requests
+// value, or a speed or framing (byte size, parity, stop bits) that does not
+// read back as applied. A device without RTS/CTS lines that drops the flow
+// control is still taken. Modem-line requests
 // that a device cannot honour (a pseudo-terminal has no DTR) are ignored.
 bool SetCommState(int fd, const DCB& dcb);
 
-// The size the original device-control block has.
+// The size of the Windows device-control block.
 constexpr quint32 kDcbLength = 28;

@@ -86,6 +86,8 @@ welcome::welcome(QWidget* parent)
     // Queued: listening never returns, so it must not run inside the menu's
     // own mouse or key handling.
     connect(mnuHidelisten, &QAction::triggered, this, &welcome::mnuHidelisten_Click, Qt::QueuedConnection);
+    // Before listening nothing is open yet: Exit closes this window, the last
+    // one shown, which ends the program.
     connect(mnuExit, &QAction::triggered, this, &QWidget::close);
 }
 

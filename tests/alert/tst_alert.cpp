@@ -33,7 +33,7 @@ private slots:
     void init();
     void cleanup();
 
-    void layoutFollowsTheDesign();
+    void layoutAtNinetySixDpi();
     void firstTwoChangesOnlyCountAndCaption();
     void sameTextIsNoChange();
     void thirdChangeIsARing();
@@ -82,7 +82,7 @@ void AlertTest::passes(const QStringList& texts)
         m_alert->setReceivedText(text);
 }
 
-void AlertTest::layoutFollowsTheDesign()
+void AlertTest::layoutAtNinetySixDpi()
 {
     // At 96 DPI a pixel is 15 twips.
     QCOMPARE(Runtime::TwipsPerPixelX(), 15.0f);

@@ -60,7 +60,7 @@ private slots:
     void init();
     void cleanup();
 
-    void bandSpansTheScreenAtTheDesignHeight();
+    void bandSpansTheScreenAtItsFixedHeight();
     void showPlacesAndRaisesWithoutTakingFocus();
     void timerDrivesFramesOnceLoaded();
 
@@ -96,7 +96,7 @@ void VisualTest::cleanup()
     m_runtime.reset();
 }
 
-void VisualTest::bandSpansTheScreenAtTheDesignHeight()
+void VisualTest::bandSpansTheScreenAtItsFixedHeight()
 {
     // Loaded the way the program does it: the screen's own width.
     Visual visual({});

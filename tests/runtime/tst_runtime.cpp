@@ -27,6 +27,8 @@ private slots:
 
     void instanceLockIsPerUserAndSingle();
     void instanceLockOfACrashedProgramIsTakenOver();
+    void instanceThatEndsLetsTheWaitingCopyTakeOver();
+    void unusableLockFolderIsNotAnotherInstance();
 
     void appendLineKeepsWhatWasThere();
     void endUnwindsAndReleasesTheInstanceLock();
@@ -187,6 +189,39 @@ void RuntimeTest::instanceLockOfACrashedProgramIsTakenOver()
 
     QVERIFY2(Runtime::ClaimInstance(), "a lock whose owner is gone must not block a new start");
     QVERIFY(!Runtime::PrevInstance());
+    Runtime::ReleaseInstance();
+}
+
+void RuntimeTest::instanceThatEndsLetsTheWaitingCopyTakeOver()
+{
+    TestRuntime runtime;
+    QDir().mkpath(runtime.runtimeDir() + QStringLiteral("/ringwarden"));
+    QLockFile first(runtime.runtimeDir() + QStringLiteral("/ringwarden/instance.lock"));
+    QVERIFY(first.tryLock(0));
+
+    // Started while the first copy runs.
+    QVERIFY(!Runtime::ClaimInstance());
+    QVERIFY(Runtime::PrevInstance());
+
+    // Once the first copy has gone, this one is the running instance and
+    // holds the lock against a third.
+    first.unlock();
+    QVERIFY(!Runtime::PrevInstance());
+    QLockFile third(runtime.runtimeDir() + QStringLiteral("/ringwarden/instance.lock"));
+    QVERIFY(!third.tryLock(0));
+    Runtime::ReleaseInstance();
+}
+
+void RuntimeTest::unusableLockFolderIsNotAnotherInstance()
+{
+    TestRuntime runtime;
+    // A plain file where the lock's folder should be.
+    QFile blocker(runtime.runtimeDir() + QStringLiteral("/ringwarden"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+
+    QVERIFY(Runtime::ClaimInstance());
+    QVERIFY2(!Runtime::PrevInstance(), "only a live instance may stop listening");
     Runtime::ReleaseInstance();
 }
 

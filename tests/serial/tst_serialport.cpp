@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -29,6 +30,23 @@ void openPty(const PtyPair& pty)
 QString bytesAsText(const QByteArray& bytes)
 {
     return QString::fromLatin1(bytes);
+}
+
+// The terminal's exclusive-open flag, read through a descriptor of its own:
+// 1 in exclusive mode, 0 otherwise. Only root may open a terminal in
+// exclusive mode; anyone else is refused with EBUSY, which says the same.
+int exclusiveFlag(const QString& path)
+{
+    const int probe = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (probe < 0 && errno == EBUSY)
+        return 1;
+    int flag = -1;
+    if (probe >= 0) {
+        if (::ioctl(probe, TIOCGEXCL, &flag) != 0)
+            flag = -1;
+        ::close(probe);
+    }
+    return flag;
 }
 
 int openDescriptorCount()
@@ -57,6 +75,7 @@ private slots:
     void nothingPendingReturnsAtOnce();
     void everyByteValueSurvives();
     void aLineThatNeverFallsQuietStillLetsReadReturn();
+    void aSlowSteadyLineStillLetsReadReturn();
     void closedPeerNeitherHangsNorCrashes();
 
     void secondOpenOfAHeldDeviceIsInvalid();
@@ -285,6 +304,39 @@ void SerialPortTest::aLineThatNeverFallsQuietStillLetsReadReturn()
     QCOMPARE(received, bytesAsText(noise));
 }
 
+void SerialPortTest::aSlowSteadyLineStillLetsReadReturn()
+{
+    PtyPair pty;
+    openPty(pty);
+    // A byte every 2 ms for about 4 s: never a 10 ms gap, yet far fewer
+    // bytes than one read may take, so only the time limit ends a read.
+    constexpr int kTotal = 2000;
+    std::atomic<bool> streaming = true;
+    std::thread stream([&] {
+        for (int i = 0; i < kTotal; ++i) {
+            pty.write(QByteArray(1, static_cast<char>('a' + i % 26)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        streaming = false;
+    });
+
+    ReadPort();
+    const bool returnedWhileStreaming = streaming;
+    QString received = ReceivedText;
+    stream.join();
+    while (received.size() < kTotal) {
+        ReceivedText.clear();
+        ReadPort();
+        if (ReceivedText.isEmpty())
+            break;
+        received += ReceivedText;
+    }
+    QVERIFY2(returnedWhileStreaming, "a read must not wait for the line to fall quiet");
+    QCOMPARE(received.size(), kTotal);
+    for (int i = 0; i < kTotal; ++i)
+        QCOMPARE(received.at(i), QChar(u'a' + i % 26));
+}
+
 void SerialPortTest::closedPeerNeitherHangsNorCrashes()
 {
     PtyPair pty;
@@ -310,6 +362,10 @@ void SerialPortTest::secondOpenOfAHeldDeviceIsInvalid()
     const int held = PortHandle;
     QVERIFY(held > 0);
 
+    // Other programs are kept out by the terminal's exclusive mode, and by
+    // the lock that also binds root.
+    QCOMPARE(exclusiveFlag(pty.slavePath()), 1);
+
     // Another program (another copy of this one) holds the device.
     const QString name = QStringLiteral("COM") + pty.slavePath();
     int first = PortHandle;
@@ -319,9 +375,10 @@ void SerialPortTest::secondOpenOfAHeldDeviceIsInvalid()
     QCOMPARE(m_runtime->messageBox.texts(), QStringList { name + " invalid" });
     QVERIFY(m_runtime->messageBox.notices().first().detail.contains(QStringLiteral("in use")));
 
-    // Once released, the device opens again.
+    // Once released, the device opens again, for anyone.
     PortHandle = first;
     ClosePort();
+    QCOMPARE(exclusiveFlag(pty.slavePath()), 0);
     m_runtime->messageBox.clear();
     OpenPort(name);
     QVERIFY(m_runtime->messageBox.notices().isEmpty());

@@ -35,7 +35,7 @@ private slots:
     void init();
     void cleanup();
 
-    void startsWithTheDesignValues();
+    void startsWithPortFourAndNoSound();
     void soundBoxShowsTheToneChoiceAndSetsTheAlertFlag();
     void startListeningRunsTheWholeConversation();
     void startListeningStoresTheToneOnlyWhenTheBoxIsTicked();
@@ -79,7 +79,7 @@ void WelcomeTest::listenUntil(double until)
     QVERIFY_THROWS_EXCEPTION(ProgramEnded, m_welcome->mnuHidelisten_Click());
 }
 
-void WelcomeTest::startsWithTheDesignValues()
+void WelcomeTest::startsWithPortFourAndNoSound()
 {
     QCOMPARE(m_welcome->windowTitle(), QStringLiteral("Ringwarden"));
     QCOMPARE(m_welcome->Text1->text(), QStringLiteral("4"));
