@@ -11,7 +11,6 @@
 #include <QFont>
 #include <QFontDatabase>
 #include <QIcon>
-
 #include <algorithm>
 #include <limits>
 

@@ -6,7 +6,6 @@
 #include <QCheckBox>
 #include <QPointer>
 #include <QPushButton>
-
 #include <memory>
 
 class Label;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <functional>
 
 class MediaPlayer;
@@ -38,7 +37,11 @@ QString storedChoice();
 
 // What is sent to the player after "Play": nothing (the Alert window), or
 // "wait" (the settings window's preview).
-enum class AfterPlay { Nothing, SendWait };
+enum class AfterPlay
+{
+    Nothing,
+    SendWait
+};
 
 // Plays the tone that `readChoice` names, on `objMMControl`:
 //  1. sends "Close", which stops whatever the player is still playing;

@@ -14,7 +14,8 @@ Form::Form(QWidget* parent)
     // Sans Serif"); the Arial-metric Liberation Sans comes closest where that
     // is missing, and the desktop's wider default would cut captions short.
     QFont font(QStringLiteral("MS Sans Serif"));
-    font.setFamilies({ QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"), QStringLiteral("Arial") });
+    font.setFamilies({ QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+        QStringLiteral("Arial") });
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(8.25);
     setFont(font);

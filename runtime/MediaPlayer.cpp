@@ -23,8 +23,8 @@ QtMediaPlayer::QtMediaPlayer()
     // playing state; stop so the player is really idle again.
     QObject::connect(&m_player, &QMediaPlayer::errorOccurred, &m_player,
         [this](QMediaPlayer::Error, const QString& message) {
-            qCInfo(lcPlayer).noquote() << "cannot play" << m_player.source().toLocalFile() + QLatin1Char(':')
-                                       << message;
+            qCInfo(lcPlayer).noquote()
+                << "cannot play" << m_player.source().toLocalFile() + QLatin1Char(':') << message;
             m_player.stop();
         });
 }

@@ -13,7 +13,6 @@
 #include <QLockFile>
 #include <QScreen>
 #include <QStandardPaths>
-
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -140,8 +139,9 @@ bool ClaimInstance(const QString& lockDirectory)
 {
     InstanceState& state = instance();
     state.lock.reset();
-    state.folder = (lockDirectory.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
-                                            : lockDirectory)
+    state.folder = (lockDirectory.isEmpty()
+                           ? QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
+                           : lockDirectory)
         + QStringLiteral("/ringwarden");
     tryLock(state);
     return !state.previous;
@@ -174,7 +174,8 @@ QString ProgramFile(const QString& name)
     const QString beside = AppPath() + QLatin1Char('/') + name;
     if (QFileInfo::exists(beside))
         return beside;
-    const QString installed = AppPath() + QStringLiteral("/" RINGWARDEN_DATADIR_FROM_BINDIR "/") + name;
+    const QString installed
+        = AppPath() + QStringLiteral("/" RINGWARDEN_DATADIR_FROM_BINDIR "/") + name;
     if (QFileInfo::exists(installed))
         return installed;
     return beside;

@@ -74,10 +74,18 @@ bool GetCommState(int fd, DCB& dcb)
     dcb.BaudRate = rateForCode(::cfgetospeed(&tio));
 
     switch (tio.c_cflag & CSIZE) {
-    case CS5: dcb.ByteSize = 5; break;
-    case CS6: dcb.ByteSize = 6; break;
-    case CS7: dcb.ByteSize = 7; break;
-    default: dcb.ByteSize = 8; break;
+    case CS5:
+        dcb.ByteSize = 5;
+        break;
+    case CS6:
+        dcb.ByteSize = 6;
+        break;
+    case CS7:
+        dcb.ByteSize = 7;
+        break;
+    default:
+        dcb.ByteSize = 8;
+        break;
     }
     if (!(tio.c_cflag & PARENB))
         dcb.Parity = 0;
@@ -120,21 +128,40 @@ bool SetCommState(int fd, const DCB& dcb)
 
     tcflag_t size = 0;
     switch (dcb.ByteSize) {
-    case 5: size = CS5; break;
-    case 6: size = CS6; break;
-    case 7: size = CS7; break;
-    case 8: size = CS8; break;
-    default: return false;
+    case 5:
+        size = CS5;
+        break;
+    case 6:
+        size = CS6;
+        break;
+    case 7:
+        size = CS7;
+        break;
+    case 8:
+        size = CS8;
+        break;
+    default:
+        return false;
     }
 
     tcflag_t parity = 0;
     switch (dcb.Parity) {
-    case 0: break;
-    case 1: parity = PARENB | PARODD; break;
-    case 2: parity = PARENB; break;
-    case 3: parity = PARENB | CMSPAR | PARODD; break;
-    case 4: parity = PARENB | CMSPAR; break;
-    default: return false;
+    case 0:
+        break;
+    case 1:
+        parity = PARENB | PARODD;
+        break;
+    case 2:
+        parity = PARENB;
+        break;
+    case 3:
+        parity = PARENB | CMSPAR | PARODD;
+        break;
+    case 4:
+        parity = PARENB | CMSPAR;
+        break;
+    default:
+        return false;
     }
     if (dcb.StopBits > 2)
         return false;
@@ -176,7 +203,8 @@ bool SetCommState(int fd, const DCB& dcb)
     termios applied {};
     if (::tcgetattr(fd, &applied) != 0)
         return false;
-    if ((applied.c_cflag & kFramingBits) != (tio.c_cflag & kFramingBits) || ::cfgetospeed(&applied) != speed)
+    if ((applied.c_cflag & kFramingBits) != (tio.c_cflag & kFramingBits)
+        || ::cfgetospeed(&applied) != speed)
         return false;
 
     // A pseudo-terminal has no modem lines; the request then fails harmlessly.

@@ -36,7 +36,7 @@ struct DCB
     quint16 XonLim = 0;
     quint16 XoffLim = 0;
     quint8 ByteSize = 0;
-    quint8 Parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    quint8 Parity = 0; // 0 none, 1 odd, 2 even, 3 mark, 4 space
     quint8 StopBits = 0; // 0 one, 1 one and a half, 2 two
     char XonChar = 0;
     char XoffChar = 0;

@@ -24,12 +24,14 @@ bool holdsPort()
 void OpenPort(const QString& portName)
 {
     // Find and open the device for exclusive use.
-    const QString path = PortName::devicePath(portName, Runtime::ConfigDir() + QStringLiteral("/ports"));
+    const QString path
+        = PortName::devicePath(portName, Runtime::ConfigDir() + QStringLiteral("/ports"));
     int error = ENOENT;
     PortHandle = path.isEmpty() ? kInvalidHandle : Tty::openExclusive(path, error);
     if (PortHandle == kInvalidHandle) {
         Runtime::MsgBox(portName + QStringLiteral(" invalid"),
-            path.isEmpty() ? QStringLiteral("No serial device is named.") : Tty::describeError(error, path));
+            path.isEmpty() ? QStringLiteral("No serial device is named.")
+                           : Tty::describeError(error, path));
         return;
     }
 
@@ -84,7 +86,8 @@ void SendString(const QString& text)
     if (!holdsPort() || text.isEmpty())
         return;
     // A short or failed write goes unnoticed, like every other modem reply.
-    (void)Tty::writeWithin(PortHandle, text.toLatin1(), static_cast<int>(PortTimeouts.WriteTotalTimeoutConstant));
+    (void)Tty::writeWithin(
+        PortHandle, text.toLatin1(), static_cast<int>(PortTimeouts.WriteTotalTimeoutConstant));
 }
 
 void ReadPort()
@@ -118,7 +121,8 @@ void SetDCBFlag(qint32 mask, qint16 value)
         remaining >>= 1;
         weight <<= 1;
     }
-    const auto shifted = static_cast<quint32>(static_cast<qint64>(value) * static_cast<qint64>(weight));
+    const auto shifted
+        = static_cast<quint32>(static_cast<qint64>(value) * static_cast<qint64>(weight));
     PortDCB.Flags = shifted | (PortDCB.Flags & ~static_cast<quint32>(mask));
 }
 

@@ -1,7 +1,6 @@
 #include "Tty.h"
 
 #include <QDeadlineTimer>
-
 #include <algorithm>
 #include <cstring>
 #include <fcntl.h>
@@ -41,7 +40,8 @@ int openExclusive(const QString& path, int& error)
 
     // Open tty device: O_NONBLOCK so a modem holding carrier detect low
     // cannot make the open wait.
-    int fd = retryOnEintr([&] { return ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+    int fd = retryOnEintr(
+        [&] { return ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
     if (fd < 0) {
         error = errno;
         return -1;
@@ -99,8 +99,10 @@ qsizetype writeWithin(int fd, const QByteArray& bytes, int timeoutMs)
     const QDeadlineTimer deadline(timeoutMs);
     qsizetype written = 0;
     while (written < bytes.size()) {
-        const ssize_t count = retryOnEintr(
-            [&] { return ::write(fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written)); });
+        const ssize_t count = retryOnEintr([&] {
+            return ::write(
+                fd, bytes.constData() + written, static_cast<size_t>(bytes.size() - written));
+        });
         if (count > 0) {
             written += count;
             continue;

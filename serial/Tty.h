@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <cerrno>
 
 // Low-level input and output on a serial device: opening it for exclusive
@@ -12,8 +11,7 @@
 namespace Tty {
 
 // Repeats a system call while it fails with EINTR; returns its last result.
-template<typename Call>
-auto retryOnEintr(Call call)
+template <typename Call> auto retryOnEintr(Call call)
 {
     decltype(call()) result;
     do {
@@ -35,7 +33,12 @@ int openExclusive(const QString& path, int& error);
 // be sent so the close cannot wait on a stalled line.
 void closeExclusive(int fd);
 
-enum class ReadResult { Byte, Timeout, Failed };
+enum class ReadResult
+{
+    Byte,
+    Timeout,
+    Failed
+};
 
 // Waits at most `timeoutMs` for one byte and reads it into `byte`. Failed
 // covers a device that went away (EIO, hang-up) and any other read error;

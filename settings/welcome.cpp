@@ -49,8 +49,8 @@ welcome::welcome(QWidget* parent)
 
     Combo1 = new QComboBox(m_client);
     Combo1->setEditable(true);
-    Combo1->addItems({ QStringLiteral("Ring #1"), QStringLiteral("Ring #2"), QStringLiteral("Ring #3"),
-        QStringLiteral("Ring #4"), QStringLiteral("Ring #5") });
+    Combo1->addItems({ QStringLiteral("Ring #1"), QStringLiteral("Ring #2"),
+        QStringLiteral("Ring #3"), QStringLiteral("Ring #4"), QStringLiteral("Ring #5") });
     Combo1->setCurrentIndex(-1);
     Combo1->setEditText(QStringLiteral("Select Ringtone"));
     placeTwips(Combo1, 4200, 960, 1575, 315);
@@ -85,7 +85,8 @@ welcome::welcome(QWidget* parent)
     connect(Check1, &QCheckBox::clicked, this, &welcome::Check1_Click);
     // Queued: listening never returns, so it must not run inside the menu's
     // own mouse or key handling.
-    connect(mnuHidelisten, &QAction::triggered, this, &welcome::mnuHidelisten_Click, Qt::QueuedConnection);
+    connect(mnuHidelisten, &QAction::triggered, this, &welcome::mnuHidelisten_Click,
+        Qt::QueuedConnection);
     // Before listening nothing is open yet: Exit closes this window, the last
     // one shown, which ends the program.
     connect(mnuExit, &QAction::triggered, this, &QWidget::close);
@@ -110,8 +111,8 @@ void welcome::Check1_Click()
 
 void welcome::newchoice()
 {
-    RegModule::SetRegValue(
-        RegModule::HKEY_CURRENT_USER, RingTones::kSoundKeyPath, RingTones::kSoundValueName, Combo1->currentText());
+    RegModule::SetRegValue(RegModule::HKEY_CURRENT_USER, RingTones::kSoundKeyPath,
+        RingTones::kSoundValueName, Combo1->currentText());
 }
 
 void welcome::mnuHidelisten_Click()

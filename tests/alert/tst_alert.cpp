@@ -19,8 +19,8 @@ const QString kRinging = QStringLiteral("The Phone is ringing now");
 
 void storeTone(const QString& choice)
 {
-    RegModule::SetRegValue(RegModule::HKEY_CURRENT_USER, QStringLiteral("Software\\Ringwarden\\Sound"),
-        QStringLiteral("Sound"), choice);
+    RegModule::SetRegValue(RegModule::HKEY_CURRENT_USER,
+        QStringLiteral("Software\\Ringwarden\\Sound"), QStringLiteral("Sound"), choice);
 }
 
 } // namespace
@@ -169,7 +169,8 @@ void AlertTest::silentWithoutThePlaySoundFlag()
 {
     storeTone(QStringLiteral("Ring #1"));
     m_alert->Show();
-    passes({ QStringLiteral("OK"), QString(), QStringLiteral("RING"), QString(), QStringLiteral("RING") });
+    passes({ QStringLiteral("OK"), QString(), QStringLiteral("RING"), QString(),
+        QStringLiteral("RING") });
     QVERIFY(m_player->commands().isEmpty());
     QVERIFY(m_alert->visual());
 }

@@ -7,7 +7,6 @@
 #include "RingTones.h"
 
 #include <QtTest>
-
 #include <memory>
 
 using RegModule::HKEY_CURRENT_USER;
@@ -21,9 +20,10 @@ QStringList expectedEvents(const QString& file, const QStringList& after = {})
     if (file.isEmpty())
         return { QStringLiteral("Close") };
     return QStringList { QStringLiteral("Close"),
-               QStringLiteral("fileName=") + QCoreApplication::applicationDirPath() + QLatin1Char('/') + file,
-               QStringLiteral("Open"), QStringLiteral("Play") }
-        + after;
+        QStringLiteral("fileName=") + QCoreApplication::applicationDirPath() + QLatin1Char('/')
+            + file,
+        QStringLiteral("Open"), QStringLiteral("Play") }
+    + after;
 }
 
 } // namespace
@@ -62,17 +62,28 @@ void RingTonesTest::storedChoicePlaysItsTone_data()
     QTest::addColumn<bool>("isStored");
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("file");
-    QTest::newRow("Ring #1") << true << "Ring #1" << "one.wav";
-    QTest::newRow("Ring #2") << true << "Ring #2" << "two.wav";
-    QTest::newRow("Ring #3") << true << "Ring #3" << "three.mp3";
-    QTest::newRow("Ring #4") << true << "Ring #4" << "four.wav";
-    QTest::newRow("Ring #5") << true << "Ring #5" << "five.mp3";
-    QTest::newRow("never picked") << true << "Select Ringtone" << "one.wav";
-    QTest::newRow("lower case") << true << "ring #1" << "";
-    QTest::newRow("trailing space") << true << "Ring #1 " << "";
-    QTest::newRow("not in the list") << true << "Ring #6" << "";
-    QTest::newRow("empty") << true << "" << "";
-    QTest::newRow("nothing stored") << false << "" << "";
+    QTest::newRow("Ring #1") << true << "Ring #1"
+                             << "one.wav";
+    QTest::newRow("Ring #2") << true << "Ring #2"
+                             << "two.wav";
+    QTest::newRow("Ring #3") << true << "Ring #3"
+                             << "three.mp3";
+    QTest::newRow("Ring #4") << true << "Ring #4"
+                             << "four.wav";
+    QTest::newRow("Ring #5") << true << "Ring #5"
+                             << "five.mp3";
+    QTest::newRow("never picked") << true << "Select Ringtone"
+                                  << "one.wav";
+    QTest::newRow("lower case") << true << "ring #1"
+                                << "";
+    QTest::newRow("trailing space") << true << "Ring #1 "
+                                    << "";
+    QTest::newRow("not in the list") << true << "Ring #6"
+                                     << "";
+    QTest::newRow("empty") << true << ""
+                           << "";
+    QTest::newRow("nothing stored") << false << ""
+                                    << "";
 }
 
 void RingTonesTest::storedChoicePlaysItsTone()
@@ -102,10 +113,14 @@ void RingTonesTest::previewPlaysTheBoxTextThenWaits_data()
 {
     QTest::addColumn<QString>("boxText");
     QTest::addColumn<QString>("file");
-    QTest::newRow("Ring #4") << "Ring #4" << "four.wav";
-    QTest::newRow("initial text") << "Select Ringtone" << "one.wav";
-    QTest::newRow("Ring #6") << "Ring #6" << "";
-    QTest::newRow("lower case") << "ring #1" << "";
+    QTest::newRow("Ring #4") << "Ring #4"
+                             << "four.wav";
+    QTest::newRow("initial text") << "Select Ringtone"
+                                  << "one.wav";
+    QTest::newRow("Ring #6") << "Ring #6"
+                             << "";
+    QTest::newRow("lower case") << "ring #1"
+                                << "";
 }
 
 void RingTonesTest::previewPlaysTheBoxTextThenWaits()
@@ -118,7 +133,8 @@ void RingTonesTest::previewPlaysTheBoxTextThenWaits()
     RecordingMediaPlayer player;
     QString strFilename;
 
-    RingTones::play(player, strFilename, [&] { return boxText; }, RingTones::AfterPlay::SendWait);
+    RingTones::play(
+        player, strFilename, [&] { return boxText; }, RingTones::AfterPlay::SendWait);
 
     QCOMPARE(player.events(), expectedEvents(file, { QStringLiteral("wait") }));
 }
@@ -143,11 +159,13 @@ void RingTonesTest::secondRingStopsTheFirstTone()
     const QString key = QStringLiteral("Software\\Ringwarden\\Sound");
     RecordingMediaPlayer player;
     QString strFilename;
-    RegModule::SetRegValue(HKEY_CURRENT_USER, key, QStringLiteral("Sound"), QStringLiteral("Ring #5"));
+    RegModule::SetRegValue(
+        HKEY_CURRENT_USER, key, QStringLiteral("Sound"), QStringLiteral("Ring #5"));
     RingTones::play(player, strFilename, RingTones::storedChoice);
     // Another process changes the stored choice between two rings: the
     // next ring reads it afresh.
-    RegModule::SetRegValue(HKEY_CURRENT_USER, key, QStringLiteral("Sound"), QStringLiteral("Ring #2"));
+    RegModule::SetRegValue(
+        HKEY_CURRENT_USER, key, QStringLiteral("Sound"), QStringLiteral("Ring #2"));
     RingTones::play(player, strFilename, RingTones::storedChoice);
     RegModule::SetRegValue(HKEY_CURRENT_USER, key, QStringLiteral("Sound"), QStringLiteral("none"));
     RingTones::play(player, strFilename, RingTones::storedChoice);

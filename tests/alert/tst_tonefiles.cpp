@@ -6,7 +6,6 @@
 #include <QAudioDecoder>
 #include <QSignalSpy>
 #include <QtTest>
-
 #include <cmath>
 
 namespace {
@@ -19,9 +18,15 @@ struct Measure
     double sumOfSquares = 0.0;
     qint64 samples = 0;
 
-    double seconds() const { return format.sampleRate() > 0 ? double(frames) / format.sampleRate() : 0.0; }
+    double seconds() const
+    {
+        return format.sampleRate() > 0 ? double(frames) / format.sampleRate() : 0.0;
+    }
     double peakDb() const { return 20.0 * std::log10(peak); }
-    double rmsDb() const { return samples > 0 ? 10.0 * std::log10(sumOfSquares / samples) : -INFINITY; }
+    double rmsDb() const
+    {
+        return samples > 0 ? 10.0 * std::log10(sumOfSquares / samples) : -INFINITY;
+    }
 };
 
 } // namespace
@@ -76,9 +81,11 @@ void ToneFilesTest::decodesToAThreeSecondMonoTone()
         measure.peakDb(), measure.rmsDb());
     QCOMPARE(measure.format.sampleRate(), 22050);
     QCOMPARE(measure.format.channelCount(), 1);
-    QVERIFY2(measure.seconds() >= 2.8 && measure.seconds() <= 3.8, qPrintable(QString::number(measure.seconds())));
+    QVERIFY2(measure.seconds() >= 2.8 && measure.seconds() <= 3.8,
+        qPrintable(QString::number(measure.seconds())));
     // Audible, with headroom below full scale.
-    QVERIFY2(measure.peakDb() > -20.0 && measure.peakDb() < -1.0, qPrintable(QString::number(measure.peakDb())));
+    QVERIFY2(measure.peakDb() > -20.0 && measure.peakDb() < -1.0,
+        qPrintable(QString::number(measure.peakDb())));
     // Made to one loudness: -18 dBFS RMS over the whole tone.
     QVERIFY2(std::abs(measure.rmsDb() + 18.4) < 0.5, qPrintable(QString::number(measure.rmsDb())));
 }

@@ -43,8 +43,14 @@ private:
     QString x(const QStringList& command, int timeoutMs = 10000);
     // Polls `probe` every 100 ms until it is true or `timeoutMs` passes.
     bool waitFor(const std::function<bool()>& probe, int timeoutMs);
-    QString windowName(const QString& id) { return x({ "xdotool", "getwindowname", id }).trimmed(); }
-    QString findWindow(const QString& name) { return x({ "xdotool", "search", "--name", name }).section('\n', 0, 0).trimmed(); }
+    QString windowName(const QString& id)
+    {
+        return x({ "xdotool", "getwindowname", id }).trimmed();
+    }
+    QString findWindow(const QString& name)
+    {
+        return x({ "xdotool", "search", "--name", name }).section('\n', 0, 0).trimmed();
+    }
     // Top-left corner of the window's frame on the screen.
     QPoint framePosition(const QString& id);
     QList<QPair<double, QString>> modemLog(const QString& kind);
@@ -90,8 +96,14 @@ QPoint ListeningEndToEndTest::framePosition(const QString& id)
     // xwininfo reports the client's absolute position (xdotool's geometry
     // counts the window manager's decoration twice).
     const QString info = x({ "xwininfo", "-id", id });
-    QPoint client(QRegularExpression(QStringLiteral("Absolute upper-left X:\\s+(-?\\d+)")).match(info).captured(1).toInt(),
-        QRegularExpression(QStringLiteral("Absolute upper-left Y:\\s+(-?\\d+)")).match(info).captured(1).toInt());
+    QPoint client(QRegularExpression(QStringLiteral("Absolute upper-left X:\\s+(-?\\d+)"))
+                      .match(info)
+                      .captured(1)
+                      .toInt(),
+        QRegularExpression(QStringLiteral("Absolute upper-left Y:\\s+(-?\\d+)"))
+            .match(info)
+            .captured(1)
+            .toInt());
     // The window manager's decoration sits above and left of the client.
     const QString extents = x({ "xprop", "-id", id, "_NET_FRAME_EXTENTS" });
     const QRegularExpressionMatch frame
@@ -110,7 +122,8 @@ QList<QPair<double, QString>> ListeningEndToEndTest::modemLog(const QString& kin
     for (const QByteArray& line : log.readAll().split('\n')) {
         const QList<QByteArray> fields = line.split(' ');
         if (fields.size() >= 2 && fields.at(1) == kind.toLatin1())
-            entries.append({ fields.at(0).toDouble(), QString::fromLatin1(line.mid(fields.at(0).size() + kind.size() + 2)) });
+            entries.append({ fields.at(0).toDouble(),
+                QString::fromLatin1(line.mid(fields.at(0).size() + kind.size() + 2)) });
     }
     return entries;
 }
@@ -128,7 +141,8 @@ void ListeningEndToEndTest::aCallRingsAndClosingEndsTheProgram()
     xserver.process.start(QStringLiteral("Xvfb"),
         { "-displayfd", "1", "-screen", "0", "1366x768x24", "-nolisten", "tcp", "-noreset" });
     QVERIFY(xserver.process.waitForReadyRead(10000));
-    const QString display = QStringLiteral(":") + QString::fromLatin1(xserver.process.readLine()).trimmed();
+    const QString display
+        = QStringLiteral(":") + QString::fromLatin1(xserver.process.readLine()).trimmed();
     m_environment = QProcessEnvironment::systemEnvironment();
     m_environment.insert(QStringLiteral("DISPLAY"), display);
     m_environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
@@ -138,12 +152,17 @@ void ListeningEndToEndTest::aCallRingsAndClosingEndsTheProgram()
     Child windowManager;
     windowManager.process.setProcessEnvironment(m_environment);
     windowManager.process.start(QStringLiteral("openbox"), QStringList {});
-    QVERIFY(waitFor([&] { return x({ "xprop", "-root", "_NET_SUPPORTING_WM_CHECK" }).contains("window id"); }, 10000));
+    QVERIFY(waitFor(
+        [&] {
+            return x({ "xprop", "-root", "_NET_SUPPORTING_WM_CHECK" }).contains("window id");
+        },
+        10000));
 
     // The modem, reached as COM4 through the user's ports folder.
     Child modem;
     modem.process.start(QStringLiteral(MODEM_SIM),
-        { "--link", ports + "/COM4", "--log", m_logPath, "--control", control, "--ring-interval", "6" });
+        { "--link", ports + "/COM4", "--log", m_logPath, "--control", control, "--ring-interval",
+            "6" });
     QVERIFY(modem.process.waitForReadyRead(10000));
 
     Child program;
@@ -151,7 +170,8 @@ void ListeningEndToEndTest::aCallRingsAndClosingEndsTheProgram()
     program.process.setProcessChannelMode(QProcess::ForwardedChannels);
     program.process.start(QStringLiteral(RINGWARDEN), QStringList {});
     QString settings;
-    QVERIFY(waitFor([&] { return !(settings = findWindow(QStringLiteral("^Ringwarden$"))).isEmpty(); }, 15000));
+    QVERIFY(waitFor(
+        [&] { return !(settings = findWindow(QStringLiteral("^Ringwarden$"))).isEmpty(); }, 15000));
 
     // Choose Start > Start Listening with the keyboard, as a user can.
     x({ "xdotool", "windowactivate", "--sync", settings });
@@ -159,9 +179,15 @@ void ListeningEndToEndTest::aCallRingsAndClosingEndsTheProgram()
 
     // The Alert window's captions, in order.
     QString alert;
-    QVERIFY(waitFor([&] { return !(alert = findWindow(QStringLiteral("^Activating modem\\.\\.\\.$"))).isEmpty(); }, 10000));
-    QVERIFY(waitFor([&] { return windowName(alert) == QStringLiteral("Listening for calls"); }, 30000));
-    QVERIFY2(x({ "xdotool", "search", "--onlyvisible", "--name", "^Ringwarden$" }).trimmed().isEmpty(),
+    QVERIFY(waitFor(
+        [&] {
+            return !(alert = findWindow(QStringLiteral("^Activating modem\\.\\.\\.$"))).isEmpty();
+        },
+        10000));
+    QVERIFY(
+        waitFor([&] { return windowName(alert) == QStringLiteral("Listening for calls"); }, 30000));
+    QVERIFY2(
+        x({ "xdotool", "search", "--onlyvisible", "--name", "^Ringwarden$" }).trimmed().isEmpty(),
         "the settings window must be gone while listening");
 
     // The set-up as the modem heard it: five strings, byte for byte, about
@@ -170,12 +196,14 @@ void ListeningEndToEndTest::aCallRingsAndClosingEndsTheProgram()
     for (const auto& [time, hex] : modemLog(QStringLiteral("rx")))
         sent += QString::fromLatin1(QByteArray::fromHex(hex.toLatin1()));
     QCOMPARE(sent,
-        QStringLiteral("ATZ\rAT&FE0V1W2&D2&C1S0=0-C0\rATS7=60\\T0L1M1\\N3-J1%C1\"H3\\Q3B0N1X3\rat+vcid=1\rATS0=0\r"));
+        QStringLiteral("ATZ\rAT&FE0V1W2&D2&C1S0=0-C0\rATS7=60\\T0L1M1\\N3-J1%C1\"H3\\Q3B0N1X3\rat+"
+                       "vcid=1\rATS0=0\r"));
     const auto commands = modemLog(QStringLiteral("cmd"));
     QCOMPARE(commands.size(), 5);
     for (int i = 1; i < commands.size(); ++i) {
         const double gap = commands.at(i).first - commands.at(i - 1).first;
-        QVERIFY2(gap > 1.5 && gap < 3.5, qPrintable(QStringLiteral("gap %1 s before %2").arg(gap).arg(commands.at(i).second)));
+        QVERIFY2(gap > 1.5 && gap < 3.5,
+            qPrintable(QStringLiteral("gap %1 s before %2").arg(gap).arg(commands.at(i).second)));
     }
 
     // A call.
@@ -186,15 +214,26 @@ void ListeningEndToEndTest::aCallRingsAndClosingEndsTheProgram()
     }
     QElapsedTimer sinceCall;
     sinceCall.start();
-    QVERIFY(waitFor([&] { return windowName(alert) == QStringLiteral("The Phone is ringing now"); }, 10000));
-    qInfo("the ring reached the Alert window %lld ms after the call was placed", sinceCall.elapsed());
+    QVERIFY(waitFor(
+        [&] { return windowName(alert) == QStringLiteral("The Phone is ringing now"); }, 10000));
+    qInfo(
+        "the ring reached the Alert window %lld ms after the call was placed", sinceCall.elapsed());
 
     // The band is up, screen-wide, and the Alert window is at the top.
     QString band;
-    QVERIFY(waitFor([&] { return !(band = x({ "xdotool", "search", "--onlyvisible", "--name", "^Form1$" }).section('\n', 0, 0).trimmed()).isEmpty(); }, 5000));
+    QVERIFY(waitFor(
+        [&] {
+            return !(band = x({ "xdotool", "search", "--onlyvisible", "--name", "^Form1$" })
+                                .section('\n', 0, 0)
+                                .trimmed())
+                        .isEmpty();
+        },
+        5000));
     QVERIFY(x({ "xdotool", "getwindowgeometry", band }).contains(QStringLiteral("1366x")));
     const bool atTop = waitFor([&] { return framePosition(alert).y() == 0; }, 5000);
-    QVERIFY2(atTop, qPrintable(x({ "xwininfo", "-id", alert }) + x({ "xprop", "-id", alert, "_NET_FRAME_EXTENTS" })));
+    QVERIFY2(atTop,
+        qPrintable(
+            x({ "xwininfo", "-id", alert }) + x({ "xprop", "-id", alert, "_NET_FRAME_EXTENTS" })));
     QVERIFY(modemLog(QStringLiteral("event")).size() > 0);
     for (const auto& event : modemLog(QStringLiteral("event")))
         QVERIFY2(event.second != QStringLiteral("would-answer"), "the modem must never answer");
@@ -208,7 +247,8 @@ void ListeningEndToEndTest::aCallRingsAndClosingEndsTheProgram()
 
     Module2::PortHandle = 0;
     Module2::OpenPort(QStringLiteral("COM4"));
-    QVERIFY2(runtime.messageBox.notices().isEmpty(), qPrintable(runtime.messageBox.texts().join(QLatin1Char('|'))));
+    QVERIFY2(runtime.messageBox.notices().isEmpty(),
+        qPrintable(runtime.messageBox.texts().join(QLatin1Char('|'))));
     QVERIFY(Module2::PortIsOpen());
     Module2::ClosePort();
 }

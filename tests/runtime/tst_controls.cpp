@@ -78,10 +78,12 @@ void ControlsTest::assigningTheSameTextRunsNothing()
 void ControlsTest::textKeepsControlCharactersExactly()
 {
     TextBox box;
-    const QString modem = QStringLiteral("\r\nRING\r\n") + QChar(0) + QChar(0xff) + QStringLiteral("\rX");
+    const QString modem
+        = QStringLiteral("\r\nRING\r\n") + QChar(0) + QChar(0xff) + QStringLiteral("\rX");
     box.setText(modem);
     QCOMPARE(box.text(), modem);
-    QCOMPARE(box.toPlainText(), QStringLiteral("\nRING\n") + QChar(0x2400) + QChar(0xff) + QStringLiteral("\nX"));
+    QCOMPARE(box.toPlainText(),
+        QStringLiteral("\nRING\n") + QChar(0x2400) + QChar(0xff) + QStringLiteral("\nX"));
 
     // The same text with different line ends is a different text.
     QSignalSpy changes(&box, &TextBox::Change);

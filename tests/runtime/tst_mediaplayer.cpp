@@ -96,8 +96,10 @@ void MediaPlayerTest::unplayableFileErrorsAndStops_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("content");
     QTest::newRow("missing file") << "missing.wav" << QByteArray();
-    QTest::newRow("text named .wav") << "text.wav" << QByteArray("This is not a sound.\n").repeated(40);
-    QTest::newRow("truncated wave header") << "short.wav" << QByteArray("RIFF\x24\x08\0\0WAVEfmt ", 16);
+    QTest::newRow("text named .wav")
+        << "text.wav" << QByteArray("This is not a sound.\n").repeated(40);
+    QTest::newRow("truncated wave header")
+        << "short.wav" << QByteArray("RIFF\x24\x08\0\0WAVEfmt ", 16);
 }
 
 void MediaPlayerTest::unplayableFileErrorsAndStops()
@@ -115,8 +117,9 @@ void MediaPlayerTest::unplayableFileErrorsAndStops()
     const QMediaPlayer& media = player.mediaPlayer();
     QSignalSpy errors(&media, &QMediaPlayer::errorOccurred);
     QSignalSpy states(&media, &QMediaPlayer::playbackStateChanged);
-    QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QStringLiteral("^cannot play ")
-                                        + QRegularExpression::escape(path) + QStringLiteral(": ")));
+    QTest::ignoreMessage(QtInfoMsg,
+        QRegularExpression(QStringLiteral("^cannot play ") + QRegularExpression::escape(path)
+            + QStringLiteral(": ")));
 
     player.setFileName(path);
     player.setCommand(QStringLiteral("Open"));

@@ -145,8 +145,8 @@ void RuntimeTest::timerIsSecondsSinceMidnight()
     SystemClock real;
     const float now = real.timeOfDay();
     QVERIFY(now >= 0.0f && now < 86400.0f);
-    QVERIFY(std::abs(now - QTime::currentTime().msecsSinceStartOfDay() / 1000.0f) < 2.0f
-        || now < 2.0f);
+    QVERIFY(
+        std::abs(now - QTime::currentTime().msecsSinceStartOfDay() / 1000.0f) < 2.0f || now < 2.0f);
 }
 
 void RuntimeTest::instanceLockIsPerUserAndSingle()
@@ -181,7 +181,8 @@ void RuntimeTest::instanceLockOfACrashedProgramIsTakenOver()
         QVERIFY(holder.waitForStarted());
         QFile lock(folder + QStringLiteral("/instance.lock"));
         QVERIFY(lock.open(QIODevice::WriteOnly));
-        lock.write(QByteArray::number(holder.processId()) + "\nringwarden\n" + QSysInfo::machineHostName().toUtf8() + '\n');
+        lock.write(QByteArray::number(holder.processId()) + "\nringwarden\n"
+            + QSysInfo::machineHostName().toUtf8() + '\n');
         lock.close();
         holder.kill();
         QVERIFY(holder.waitForFinished());
@@ -246,8 +247,7 @@ void RuntimeTest::endUnwindsAndReleasesTheInstanceLock()
     try {
         Runtime::End();
         after = true;
-    } catch (const ProgramEnded&) {
-    }
+    } catch (const ProgramEnded&) { }
     QVERIFY(!after);
     QCOMPARE(runtime.programEnd.count(), 1);
     QLockFile lock(runtime.runtimeDir() + QStringLiteral("/ringwarden/instance.lock"));

@@ -16,8 +16,7 @@ class RecordingListener final : public ModemLink::Listener
 public:
     explicit RecordingListener(const TestClock& clock)
         : m_clock(clock)
-    {
-    }
+    { }
     struct Pass
     {
         double time;
@@ -135,7 +134,8 @@ void ModemLinkTest::firstPassCarriesTheRepliesAndEveryPassIsHandedOn()
     QCOMPARE(listener.passes.at(1).text, QString());
     QCOMPARE(listener.passes.at(2).text, QString::fromLatin1(kCall));
     QCOMPARE(listener.passes.at(2).position, QString::fromLatin1(kCall).indexOf("NMBR") + 1 + 7);
-    QCOMPARE(listener.passes.at(2).text.mid(listener.passes.at(2).position - 1, 7), QStringLiteral("5551234"));
+    QCOMPARE(listener.passes.at(2).text.mid(listener.passes.at(2).position - 1, 7),
+        QStringLiteral("5551234"));
     QCOMPARE(listener.passes.at(3).text, QString());
     QCOMPARE(listener.passes.at(3).position, 7);
     // One pass every two seconds from the end of the set-up.

@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QtTest>
-
 #include <atomic>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -37,7 +36,8 @@ QString bytesAsText(const QByteArray& bytes)
 // exclusive mode; anyone else is refused with EBUSY, which says the same.
 int exclusiveFlag(const QString& path)
 {
-    const int probe = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int probe
+        = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (probe < 0 && errno == EBUSY)
         return 1;
     int flag = -1;
@@ -51,7 +51,8 @@ int exclusiveFlag(const QString& path)
 
 int openDescriptorCount()
 {
-    return static_cast<int>(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).count());
+    return static_cast<int>(
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).count());
 }
 
 } // namespace
@@ -110,16 +111,26 @@ void SerialPortTest::portNamesMapToDevices_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("device");
-    QTest::newRow("COM4") << "COM4" << "/dev/ttyS3";
-    QTest::newRow("COM1") << "COM1" << "/dev/ttyS0";
-    QTest::newRow("COM12") << "COM12" << "/dev/ttyS11";
-    QTest::newRow("absolute path") << "COM/dev/ttyACM0" << "/dev/ttyACM0";
-    QTest::newRow("by-id path") << "COM/dev/serial/by-id/usb-Modem-if00" << "/dev/serial/by-id/usb-Modem-if00";
-    QTest::newRow("device name") << "COMttyACM0" << "/dev/ttyACM0";
-    QTest::newRow("leading zero is not a number") << "COM04" << "/dev/04";
-    QTest::newRow("zero is not a port number") << "COM0" << "/dev/0";
-    QTest::newRow("leading blank") << "COM 4" << "/dev/ 4";
-    QTest::newRow("nothing after COM") << "COM" << "";
+    QTest::newRow("COM4") << "COM4"
+                          << "/dev/ttyS3";
+    QTest::newRow("COM1") << "COM1"
+                          << "/dev/ttyS0";
+    QTest::newRow("COM12") << "COM12"
+                           << "/dev/ttyS11";
+    QTest::newRow("absolute path") << "COM/dev/ttyACM0"
+                                   << "/dev/ttyACM0";
+    QTest::newRow("by-id path") << "COM/dev/serial/by-id/usb-Modem-if00"
+                                << "/dev/serial/by-id/usb-Modem-if00";
+    QTest::newRow("device name") << "COMttyACM0"
+                                 << "/dev/ttyACM0";
+    QTest::newRow("leading zero is not a number") << "COM04"
+                                                  << "/dev/04";
+    QTest::newRow("zero is not a port number") << "COM0"
+                                               << "/dev/0";
+    QTest::newRow("leading blank") << "COM 4"
+                                   << "/dev/ 4";
+    QTest::newRow("nothing after COM") << "COM"
+                                       << "";
 }
 
 void SerialPortTest::portNamesMapToDevices()
@@ -146,7 +157,8 @@ void SerialPortTest::portsFolderLinksComeFirst()
 
     // The program finds the link in the user's own config folder.
     OpenPort(QStringLiteral("COM4"));
-    QVERIFY2(m_runtime->messageBox.notices().isEmpty(), qPrintable(m_runtime->messageBox.texts().join('|')));
+    QVERIFY2(m_runtime->messageBox.notices().isEmpty(),
+        qPrintable(m_runtime->messageBox.texts().join('|')));
     QVERIFY(PortHandle > 0);
     SendString(QStringLiteral("AT\r"));
     QCOMPARE(pty.read(), QByteArray("AT\r"));
@@ -160,11 +172,13 @@ void SerialPortTest::openedPortHasTheModemSettings()
 {
     PtyPair pty;
     openPty(pty);
-    QVERIFY2(m_runtime->messageBox.notices().isEmpty(), qPrintable(m_runtime->messageBox.texts().join('|')));
+    QVERIFY2(m_runtime->messageBox.notices().isEmpty(),
+        qPrintable(m_runtime->messageBox.texts().join('|')));
     QVERIFY(PortHandle >= 3);
 
     // Read the settings back through a second descriptor of the device.
-    const int probe = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int probe
+        = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(probe >= 0);
     termios tio {};
     QCOMPARE(::tcgetattr(probe, &tio), 0);
@@ -204,7 +218,8 @@ void SerialPortTest::writesExactlyTheBytesGiven()
     SendString(third);
     const QByteArray sent = pty.read();
     QCOMPARE(sent.toHex(' '),
-        QByteArray("41 54 53 37 3d 36 30 5c 54 30 4c 31 4d 31 5c 4e 33 2d 4a 31 25 43 31 22 48 33 5c 51 33 42 30 4e 31 58 33 0d"));
+        QByteArray("41 54 53 37 3d 36 30 5c 54 30 4c 31 4d 31 5c 4e 33 2d 4a 31 25 43 31 22 48 33 "
+                   "5c 51 33 42 30 4e 31 58 33 0d"));
 
     SendString(QString());
     QCOMPARE(pty.read(100), QByteArray());
@@ -219,7 +234,8 @@ void SerialPortTest::burstIsReadWholeAndInOrder()
 {
     PtyPair pty;
     openPty(pty);
-    const QByteArray reply = "\r\nOK\r\n\r\nRING\r\n\r\nDATE = 1208\r\nTIME = 1405\r\nNMBR = 5551234\r\n\r\n";
+    const QByteArray reply
+        = "\r\nOK\r\n\r\nRING\r\n\r\nDATE = 1208\r\nTIME = 1405\r\nNMBR = 5551234\r\n\r\n";
     pty.write(reply);
     ReceivedText = QStringLiteral("kept:");
     ReadPort();
@@ -293,7 +309,8 @@ void SerialPortTest::aLineThatNeverFallsQuietStillLetsReadReturn()
     while (received.size() < kTotal && reads < 1000) {
         ReceivedText.clear();
         ReadPort();
-        QVERIFY2(ReceivedText.size() <= kMaxDrainBytes, qPrintable(QString::number(ReceivedText.size())));
+        QVERIFY2(ReceivedText.size() <= kMaxDrainBytes,
+            qPrintable(QString::number(ReceivedText.size())));
         received += ReceivedText;
         ++reads;
     }

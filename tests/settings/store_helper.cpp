@@ -9,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QStringList>
-
 #include <cstdio>
 
 int main(int argc, char** argv)
@@ -19,7 +18,8 @@ int main(int argc, char** argv)
     using RegModule::HKEY_CURRENT_USER;
 
     if (args.size() == 3 && args[0] == QLatin1String("get")) {
-        const QByteArray value = RegModule::GetRegValue(HKEY_CURRENT_USER, args[1], args[2]).toUtf8();
+        const QByteArray value
+            = RegModule::GetRegValue(HKEY_CURRENT_USER, args[1], args[2]).toUtf8();
         std::fwrite(value.constData(), 1, static_cast<size_t>(value.size()), stdout);
         return 0;
     }

@@ -10,7 +10,6 @@
 #include <QScopeGuard>
 #include <QSettings>
 #include <QtTest>
-
 #include <memory>
 #include <unistd.h>
 
@@ -57,7 +56,8 @@ bool writeFile(const QString& path, const QByteArray& content)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        && file.write(content) == content.size();
 }
 
 } // namespace
@@ -110,9 +110,11 @@ void RegModuleTest::missingValuesReadEmpty_data()
     QTest::addColumn<QString>("keyPath");
     QTest::addColumn<QString>("valueName");
     QTest::newRow("no store file yet") << false << kSound << "Sound";
-    QTest::newRow("missing key") << true << "Software\\Ringwarden\\Nothing" << "Sound";
+    QTest::newRow("missing key") << true << "Software\\Ringwarden\\Nothing"
+                                 << "Sound";
     QTest::newRow("existing key, missing value") << true << kSound << "Volume";
-    QTest::newRow("key path cut short") << true << "Software\\Ringwarden" << "Sound";
+    QTest::newRow("key path cut short") << true << "Software\\Ringwarden"
+                                        << "Sound";
 }
 
 void RegModuleTest::missingValuesReadEmpty()
@@ -125,23 +127,34 @@ void RegModuleTest::missingValuesReadEmpty()
         QVERIFY(QFileInfo::exists(RegModule::storeFile()));
     }
     QCOMPARE(GetRegValue(HKEY_CURRENT_USER, keyPath, valueName), QString());
-    QVERIFY2(storeExists == QFileInfo::exists(RegModule::storeFile()), "a read must not create the file");
+    QVERIFY2(storeExists == QFileInfo::exists(RegModule::storeFile()),
+        "a read must not create the file");
 }
 
 void RegModuleTest::writtenTextReadsBack_data()
 {
     QTest::addColumn<QString>("written");
     QTest::addColumn<QString>("read");
-    QTest::newRow("tone name") << "Ring #3" << "Ring #3";
-    QTest::newRow("initial box text") << "Select Ringtone" << "Select Ringtone";
-    QTest::newRow("agreement flag") << "^" << "^";
-    QTest::newRow("leading and trailing spaces") << "  Ring #3 " << "  Ring #3 ";
-    QTest::newRow("empty") << "" << "";
-    QTest::newRow("comma stays text") << "Ring #3, Ring #4" << "Ring #3, Ring #4";
-    QTest::newRow("typed-value look-alike stays text") << "@ByteArray(Ring)" << "@ByteArray(Ring)";
-    QTest::newRow("digits") << "42" << "42";
-    QTest::newRow("beyond ASCII") << "Klingelton \u00e4 \u260e" << "Klingelton \u00e4 \u260e";
-    QTest::newRow("cut at a NUL") << QStringLiteral("ab") + QChar(u'\0') + QStringLiteral("cd") << "ab";
+    QTest::newRow("tone name") << "Ring #3"
+                               << "Ring #3";
+    QTest::newRow("initial box text") << "Select Ringtone"
+                                      << "Select Ringtone";
+    QTest::newRow("agreement flag") << "^"
+                                    << "^";
+    QTest::newRow("leading and trailing spaces") << "  Ring #3 "
+                                                 << "  Ring #3 ";
+    QTest::newRow("empty") << ""
+                           << "";
+    QTest::newRow("comma stays text") << "Ring #3, Ring #4"
+                                      << "Ring #3, Ring #4";
+    QTest::newRow("typed-value look-alike stays text") << "@ByteArray(Ring)"
+                                                       << "@ByteArray(Ring)";
+    QTest::newRow("digits") << "42"
+                            << "42";
+    QTest::newRow("beyond ASCII") << "Klingelton \u00e4 \u260e"
+                                  << "Klingelton \u00e4 \u260e";
+    QTest::newRow("cut at a NUL") << QStringLiteral("ab") + QChar(u'\0') + QStringLiteral("cd")
+                                  << "ab";
 }
 
 void RegModuleTest::writtenTextReadsBack()
@@ -160,7 +173,8 @@ void RegModuleTest::valuesStoredByOthersReadAsTheFileHoldsThem_data()
 {
     QTest::addColumn<QVariant>("stored");
     QTest::addColumn<QString>("read");
-    QTest::newRow("text with a terminating NUL") << QVariant(QStringLiteral("^") + QChar(u'\0')) << "^";
+    QTest::newRow("text with a terminating NUL")
+        << QVariant(QStringLiteral("^") + QChar(u'\0')) << "^";
     QTest::newRow("two letters, NUL, two letters")
         << QVariant(QStringLiteral("ab") + QChar(u'\0') + QStringLiteral("cd")) << "ab";
     QTest::newRow("NUL first") << QVariant(QString(QChar(u'\0')) + QStringLiteral("Ring #1")) << "";
@@ -237,7 +251,8 @@ void RegModuleTest::writeCreatesGroupsAndKeepsOtherValues()
         QByteArray("[Software]\n"
                    "Ringwarden\\Eula\\Eula=^\n"
                    "Ringwarden\\Sound\\Sound=Ring #4\n"));
-    QVERIFY2(!QFileInfo::exists(path + QStringLiteral(".lock")), "the lock file must be gone after a write");
+    QVERIFY2(!QFileInfo::exists(path + QStringLiteral(".lock")),
+        "the lock file must be gone after a write");
 }
 
 void RegModuleTest::otherRootsHoldNothing()
@@ -258,7 +273,8 @@ void RegModuleTest::anotherProcessSeesEachWrite()
     QCOMPARE(readSound(), QStringLiteral("Ring #1"));
 
     // A change of the same length, so only the file's time tells it apart.
-    QVERIFY(runHelper({ QStringLiteral("set"), kSound, QStringLiteral("Sound"), QStringLiteral("Ring #2") }));
+    QVERIFY(runHelper(
+        { QStringLiteral("set"), kSound, QStringLiteral("Sound"), QStringLiteral("Ring #2") }));
     QCOMPARE(readSound(), QStringLiteral("Ring #2"));
 
     SetRegValue(HKEY_CURRENT_USER, kEula, QStringLiteral("Eula"), QStringLiteral("^"));
@@ -282,7 +298,8 @@ void RegModuleTest::concurrentWritersLoseNothing()
     for (int i = 0; i < writers; ++i) {
         auto helper = std::make_unique<QProcess>();
         helper->start(QStringLiteral(STORE_HELPER),
-            { QStringLiteral("count"), key, QStringLiteral("writer%1").arg(i), QString::number(count) });
+            { QStringLiteral("count"), key, QStringLiteral("writer%1").arg(i),
+                QString::number(count) });
         helpers.push_back(std::move(helper));
     }
     for (const auto& helper : helpers) {
@@ -290,7 +307,8 @@ void RegModuleTest::concurrentWritersLoseNothing()
         QCOMPARE(helper->exitCode(), 0);
     }
     for (int i = 0; i < writers; ++i)
-        QCOMPARE(GetRegValue(HKEY_CURRENT_USER, key, QStringLiteral("writer%1").arg(i)), QString::number(count));
+        QCOMPARE(GetRegValue(HKEY_CURRENT_USER, key, QStringLiteral("writer%1").arg(i)),
+            QString::number(count));
     QVERIFY(!QFileInfo::exists(RegModule::storeFile() + QStringLiteral(".lock")));
 }
 
@@ -303,9 +321,12 @@ void RegModuleTest::damagedFileReadsWhatItCanAndAWriteKeepsThat_data()
     for (int i = 0; i < 512; ++i)
         noise.append(static_cast<char>((i * 151 + 7) % 256));
 
-    QTest::newRow("damaged tone line") << QByteArray("[Software]\nRingwarden\\Sound\\Sound\nRingwarden\\Eula\\Eula=^\n") << "^";
-    QTest::newRow("line without =") << good + "this line has no equals sign\n" << "^";
-    QTest::newRow("section header without ]") << QByteArray("[Software\nRingwarden\\Eula\\Eula=^\n") << "^";
+    QTest::newRow("damaged tone line")
+        << QByteArray("[Software]\nRingwarden\\Sound\\Sound\nRingwarden\\Eula\\Eula=^\n") << "^";
+    QTest::newRow("line without =") << good + "this line has no equals sign\n"
+                                    << "^";
+    QTest::newRow("section header without ]")
+        << QByteArray("[Software\nRingwarden\\Eula\\Eula=^\n") << "^";
     QTest::newRow("NUL bytes after the values") << good + QByteArray(16, '\0') << "^";
     QTest::newRow("zero-filled file") << QByteArray(64, '\0') << "";
     QTest::newRow("noise") << noise << "";
@@ -358,9 +379,11 @@ void RegModuleTest::unusableFileIsNeverRewritten()
         QVERIFY(QDir().mkpath(path));
     } else {
         if (geteuid() == 0)
-            QSKIP("file permissions do not bind root; run the test as an ordinary user to cover this row");
+            QSKIP("file permissions do not bind root; run the test as an ordinary user to cover "
+                  "this row");
         QVERIFY(writeFile(path, content));
-        QVERIFY(QFile::setPermissions(path, readable ? QFile::ReadOwner | QFile::ReadUser : QFile::Permissions()));
+        QVERIFY(QFile::setPermissions(
+            path, readable ? QFile::ReadOwner | QFile::ReadUser : QFile::Permissions()));
     }
     const auto restore = qScopeGuard([&] {
         if (!folder)

@@ -18,8 +18,8 @@ namespace {
 
 QString storedTone()
 {
-    return RegModule::GetRegValue(RegModule::HKEY_CURRENT_USER, QStringLiteral("Software\\Ringwarden\\Sound"),
-        QStringLiteral("Sound"));
+    return RegModule::GetRegValue(RegModule::HKEY_CURRENT_USER,
+        QStringLiteral("Software\\Ringwarden\\Sound"), QStringLiteral("Sound"));
 }
 
 using ModemReply::kCall;
@@ -96,13 +96,15 @@ void WelcomeTest::startsWithPortFourAndNoSound()
 
 void WelcomeTest::soundBoxShowsTheToneChoiceAndSetsTheAlertFlag()
 {
-    QTest::mouseClick(m_welcome->Check1, Qt::LeftButton, {}, QPoint(4, m_welcome->Check1->height() / 2));
+    QTest::mouseClick(
+        m_welcome->Check1, Qt::LeftButton, {}, QPoint(4, m_welcome->Check1->height() / 2));
     QVERIFY(m_welcome->Check1->isChecked());
     QVERIFY(m_welcome->Combo1->isVisible());
     QVERIFY(m_welcome->Label3->isVisible());
     QVERIFY(m_welcome->alert()->Check1->isChecked());
 
-    QTest::mouseClick(m_welcome->Check1, Qt::LeftButton, {}, QPoint(4, m_welcome->Check1->height() / 2));
+    QTest::mouseClick(
+        m_welcome->Check1, Qt::LeftButton, {}, QPoint(4, m_welcome->Check1->height() / 2));
     QVERIFY(!m_welcome->Check1->isChecked());
     QVERIFY(m_welcome->Combo1->isHidden());
     QVERIFY(!m_welcome->alert()->Check1->isChecked());
@@ -129,14 +131,16 @@ void WelcomeTest::startListeningRunsTheWholeConversation()
         });
     }
     bool visibleWhileSettingUp = false;
-    m_runtime->clock.at(1.0, [&] { visibleWhileSettingUp = alert->isVisible() && !m_welcome->isVisible(); });
+    m_runtime->clock.at(
+        1.0, [&] { visibleWhileSettingUp = alert->isVisible() && !m_welcome->isVisible(); });
     QString captionBeforeCall;
     m_runtime->clock.at(16.0, [&] {
         captionBeforeCall = alert->windowTitle();
         modem.write(kCall);
     });
     int playsAfterCall = -1;
-    m_runtime->clock.at(18.0, [&] { playsAfterCall = m_player->commands().count(QStringLiteral("Play")); });
+    m_runtime->clock.at(
+        18.0, [&] { playsAfterCall = m_player->commands().count(QStringLiteral("Play")); });
 
     listenUntil(20.0);
 
@@ -161,8 +165,9 @@ void WelcomeTest::startListeningRunsTheWholeConversation()
 
 void WelcomeTest::startListeningStoresTheToneOnlyWhenTheBoxIsTicked()
 {
-    RegModule::SetRegValue(RegModule::HKEY_CURRENT_USER, QStringLiteral("Software\\Ringwarden\\Sound"),
-        QStringLiteral("Sound"), QStringLiteral("Ring #2"));
+    RegModule::SetRegValue(RegModule::HKEY_CURRENT_USER,
+        QStringLiteral("Software\\Ringwarden\\Sound"), QStringLiteral("Sound"),
+        QStringLiteral("Ring #2"));
     m_welcome->Text1->setText(QStringLiteral("/dev/ringwarden-no-modem"));
     m_welcome->Combo1->setEditText(QStringLiteral("Ring #4"));
     listenUntil(14.0);

@@ -47,7 +47,10 @@ public:
         QString text;
         QString detail;
     };
-    void show(const QString& text, const QString& detail) override { m_notices.append({ text, detail }); }
+    void show(const QString& text, const QString& detail) override
+    {
+        m_notices.append({ text, detail });
+    }
     const QList<Notice>& notices() const { return m_notices; }
     QStringList texts() const
     {
@@ -83,7 +86,10 @@ private:
 class RecordingMediaPlayer final : public MediaPlayer
 {
 public:
-    void setFileName(const QString& fileName) override { m_events.append(QStringLiteral("fileName=") + fileName); }
+    void setFileName(const QString& fileName) override
+    {
+        m_events.append(QStringLiteral("fileName=") + fileName);
+    }
     void setCommand(const QString& command) override { m_events.append(command); }
     // Lets a test put its own marks between the player's events.
     void mark(const QString& event) { m_events.append(event); }

@@ -1,7 +1,6 @@
 #include "PtyPair.h"
 
 #include <QtTest>
-
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -25,7 +24,8 @@ void PtyPair::write(const QByteArray& bytes)
 {
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t count = ::write(m_master, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        const ssize_t count
+            = ::write(m_master, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)

@@ -7,8 +7,7 @@
 
 TestClock::TestClock(double startOfDay)
     : m_startOfDay(startOfDay)
-{
-}
+{ }
 
 float TestClock::timeOfDay() const
 {
