@@ -1,5 +1,7 @@
 #include "Alert.h"
 
+#include "CallLog.h"
+#include "CallerId.h"
 #include "Label.h"
 #include "MediaPlayer.h"
 #include "Module2.h"
@@ -8,9 +10,12 @@
 #include "TextBox.h"
 #include "Visual.h"
 
+#include <QDateTime>
+#include <QDebug>
 #include <QFont>
 #include <QFontDatabase>
 #include <QIcon>
+#include <QLocale>
 #include <algorithm>
 #include <limits>
 
@@ -76,6 +81,8 @@ Alert::Alert(QWidget* parent)
 
     connect(txtOut, &TextBox::Change, this, &Alert::txtOut_Change);
     connect(Command1, &QPushButton::clicked, this, &Alert::Command1_Click);
+    connect(Label4, &Label::Change, this, &Alert::Label4_Change);
+    connect(Command3, &QPushButton::clicked, this, &Alert::Command3_Click);
 }
 
 Alert::~Alert() = default;
@@ -93,6 +100,9 @@ void Alert::setReceivedText(const QString& text)
 void Alert::setNmbrPos(qint16 position)
 {
     NmbrPos = position;
+    // The loop empties the text only after its pause: it is still this
+    // pass's text.
+    takeCallerId(Module2::ReceivedText);
 }
 
 Visual* Alert::visual() const
@@ -132,6 +142,56 @@ void Alert::showVisual()
     if (!m_visual || !m_visual->isLoaded())
         m_visual = std::make_unique<Visual>([this] { Unload(); });
     m_visual->Show();
+    // A caller ID that came before the band was loaded.
+    showCallerOnBand();
+}
+
+void Alert::takeCallerId(const QString& text)
+{
+    const std::optional<CallerId::Caller> caller = CallerId::find(text);
+    if (caller) {
+        m_callerDescription = CallerId::describe(*caller);
+        showCallerOnBand();
+    }
+    // Empty for a pass without caller ID, so the next call's number is a
+    // change even when it is the same number.
+    Label4->setCaption(caller ? caller->number : QString());
+}
+
+void Alert::showCallerOnBand()
+{
+    Visual* band = visual();
+    if (!band)
+        return;
+    band->Text1->setText(
+        CallerId::bandText(m_callerDescription, band->textFont(), band->picBuffer.width()));
+}
+
+void Alert::Label4_Change()
+{
+    QString record;
+    if (CallLog::isNumeric(Label4->caption())) {
+        record = CallLog::record(
+            CallLog::dateTimeText(QDateTime::currentDateTime(), QLocale::system()),
+            CallerId::numberAt(Module2::ReceivedText, NmbrPos));
+    }
+    // A log that cannot be written must not stop the listening: no message
+    // box, only a line on standard error.
+    QString error;
+    if (!CallLog::append(CallLog::path(), record, &error))
+        qWarning().noquote() << "Ringwarden: cannot write the call log" << CallLog::path() << ":"
+                             << error;
+}
+
+void Alert::Command3_Click()
+{
+    // An empty log rather than a viewer complaining about a missing file;
+    // when it cannot be made, the viewer tells the user so.
+    const QString log = CallLog::path();
+    CallLog::append(log, {});
+    if (!Runtime::Shell(QStringLiteral("xdg-open"), { log }))
+        Runtime::MsgBox(QStringLiteral("No viewer could be started for the call log ") + log,
+            QStringLiteral("xdg-open could not be started."));
 }
 
 void Alert::PlaySound(MediaPlayer& objMMControl, QString& strFilename)

@@ -24,6 +24,12 @@ class Visual;
 // The ring count lives in the hidden text box `Text1` and the play-sound
 // flag in the hidden check box `Check1`, which the settings window sets.
 // Closing this window closes the port and ends the program.
+//
+// Who is calling: after each pass, Label4's caption becomes the caller's
+// number from that pass's caller-ID report, or empty when the pass has
+// none; a numeric caption writes one record to the call log (CallLog). The
+// caller is also shown on the ringing band, until another caller ID comes.
+// "VIEW LOG FILE" opens the log in the desktop's viewer.
 class Alert : public Form, public ModemLink::Listener
 {
     Q_OBJECT
@@ -48,6 +54,11 @@ public:
     // The ringing band, while it is loaded.
     Visual* visual() const;
 
+    // The last caller, as the band shows it after "The phone is ringing: "
+    // ("5551234 JOHN DOE", "private number", "unknown number"); "" until a
+    // caller ID has come.
+    QString callerDescription() const { return m_callerDescription; }
+
     TextBox* txtOut = nullptr;
     TextBox* Text1 = nullptr;
     QCheckBox* Check1 = nullptr;
@@ -66,7 +77,13 @@ private:
     void txtOut_Change();
     void Command1_Click();
     void showVisual();
+    // Who is calling (the call log and the band's text)
+    void takeCallerId(const QString& text);
+    void showCallerOnBand();
+    void Label4_Change();
+    void Command3_Click();
 
     QPointer<Form> m_startWindow;
     std::unique_ptr<Visual> m_visual;
+    QString m_callerDescription;
 };

@@ -231,32 +231,40 @@ void TestModemSim::replies()
 
 void TestModemSim::callerIdBlock_data()
 {
+    QTest::addColumn<bool>("compact");
     QTest::addColumn<QByteArray>("number");
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<QByteArray>("lines");
-    QTest::newRow("named caller") << QByteArray("5551234") << QByteArray("JOHN DOE")
-                                  << QByteArray("NMBR = 5551234\r\nNAME = JOHN DOE\r\n");
-    QTest::newRow("no name") << QByteArray("5551234") << QByteArray()
-                             << QByteArray("NMBR = 5551234\r\n");
-    QTest::newRow("withheld") << QByteArray("P") << QByteArray("P")
-                              << QByteArray("NMBR = P\r\nNAME = P\r\n");
-    QTest::newRow("out of area") << QByteArray("O") << QByteArray("O")
-                                 << QByteArray("NMBR = O\r\nNAME = O\r\n");
+    QTest::newRow("named caller")
+        << false << QByteArray("5551234") << QByteArray("JOHN DOE")
+        << QByteArray("DATE = 0321\r\nTIME = 1405\r\nNMBR = 5551234\r\nNAME = JOHN DOE\r\n");
+    QTest::newRow("no name") << false << QByteArray("5551234") << QByteArray()
+                             << QByteArray("DATE = 0321\r\nTIME = 1405\r\nNMBR = 5551234\r\n");
+    QTest::newRow("withheld") << false << QByteArray("P") << QByteArray("P")
+                              << QByteArray(
+                                     "DATE = 0321\r\nTIME = 1405\r\nNMBR = P\r\nNAME = P\r\n");
+    QTest::newRow("out of area") << false << QByteArray("O") << QByteArray("O")
+                                 << QByteArray(
+                                        "DATE = 0321\r\nTIME = 1405\r\nNMBR = O\r\nNAME = O\r\n");
+    QTest::newRow("without blanks")
+        << true << QByteArray("5551234") << QByteArray("JOHN DOE")
+        << QByteArray("DATE=0321\r\nTIME=1405\r\nNMBR=5551234\r\nNAME=JOHN DOE\r\n");
 }
 
 // The first ring carries the caller-ID block; later rings are bare.
 void TestModemSim::callerIdBlock()
 {
+    QFETCH(bool, compact);
     QFETCH(QByteArray, number);
     QFETCH(QByteArray, name);
     QFETCH(QByteArray, lines);
     ModemSim sim;
+    sim.setCompactCallerId(compact);
     Line line(sim.slavePath());
     line.command(sim, "ATE0+VCID=1\r");
     sim.startCall(fixedTime({ number.toStdString(), name.toStdString(), {}, {} }), 2, 10ms);
 
-    const QByteArray expected
-        = "\r\nRING\r\n\r\nDATE = 0321\r\nTIME = 1405\r\n" + lines + "\r\n\r\nRING\r\n";
+    const QByteArray expected = "\r\nRING\r\n\r\n" + lines + "\r\n\r\nRING\r\n";
     QCOMPARE(QByteArray::fromStdString(line.collect(sim, std::size_t(expected.size()))), expected);
 }
 

@@ -485,10 +485,11 @@ std::string ModemSim::callerIdBlock(const CallerId& caller) const
     const bool nameWithheld = caller.name == "P" || caller.name == "O";
 
     if (setting("+VCID") == 1) {
-        std::string out
-            = "\r\nDATE = " + date + "\r\nTIME = " + time + "\r\nNMBR = " + caller.number + "\r\n";
+        const std::string is = m_options.compactCallerId ? "=" : " = ";
+        std::string out = "\r\nDATE" + is + date + "\r\nTIME" + is + time + "\r\nNMBR" + is
+            + caller.number + "\r\n";
         if (!caller.name.empty())
-            out += "NAME = " + caller.name + "\r\n";
+            out += "NAME" + is + caller.name + "\r\n";
         return out + "\r\n";
     }
 

@@ -20,6 +20,7 @@
 //   info text   V1 "\r\n<text>\r\n", V0 "<text>\r\n"; S<n>? answers three digits ("060")
 // Caller-ID block, sent once right after the first RING when +VCID=1:
 //   "\r\nDATE = MMDD\r\nTIME = HHMM\r\nNMBR = <number>\r\nNAME = <name>\r\n\r\n"
+//   or, as other modems print it, without the blanks: "DATE=MMDD", "NMBR=<number>" ...
 //   A withheld caller has number and name "P", an out-of-area caller "O". The NAME line is left
 //   out when the name is empty. With +VCID=2 the same data goes out unformatted instead, as
 //   "\r\nMESG = <hex>\r\n\r\n": an MDMF message (type 80, length, parameters, checksum).
@@ -72,6 +73,8 @@ public:
         // by the program outlives its close for as long as our master stays open, and makes
         // the next open by a non-root program fail with EBUSY; a fresh pty has no such flag.
         bool renewOnHangup = false;
+        // Caller-ID lines without blanks around the equals sign ("NMBR=5551234").
+        bool compactCallerId = false;
     };
 
     enum class Kind
@@ -120,6 +123,8 @@ public:
     void startCall(const CallerId& caller, int rings = kDefaultRings,
         std::chrono::milliseconds interval = kDefaultRingInterval);
     void stopCall();
+    // Switches the caller-ID lines between "NMBR = 5551234" and "NMBR=5551234" for later calls.
+    void setCompactCallerId(bool compact) { m_options.compactCallerId = compact; }
     bool callInProgress() const { return m_call.has_value(); }
 
     // Sends bytes to the program as they are (line noise, unsolicited reports).

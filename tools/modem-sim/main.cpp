@@ -6,9 +6,11 @@
 //   call <number> [name...]    a call from that number (no NAME line without a name)
 //   call-private               a caller who withholds the number ("P")
 //   call-out-of-area           a caller whose number is not available ("O")
+//   compact-caller-id on|off   caller-ID lines of later calls without / with blanks around "="
 //   stop                       the caller hangs up
 //   quit                       end the simulator
-// --rings and --ring-interval apply to every call. --renew-on-hangup gives each program that
+// --rings and --ring-interval apply to every call; --compact-caller-id starts with the lines
+// printed without blanks ("NMBR=5551234"). --renew-on-hangup gives each program that
 // opens the line a fresh pty behind the --link path (see ModemSim::Options).
 // SIGTERM, SIGINT and SIGHUP end it too; the link and the FIFO it created are removed.
 // Exit status: 0 when stopped, 1 when the pty, link, log or FIFO cannot be set up, 2 for a bad
@@ -38,7 +40,7 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kUsage
     = "usage: modem-sim [--link PATH] [--log FILE] [--control FIFO] [--call-after SECONDS]\n"
       "                 [--number N] [--name NAME] [--rings N] [--ring-interval SECONDS]\n"
-      "                 [--exit-after SECONDS] [--renew-on-hangup]\n";
+      "                 [--exit-after SECONDS] [--renew-on-hangup] [--compact-caller-id]\n";
 
 struct Arguments
 {
@@ -74,6 +76,10 @@ std::optional<Arguments> parseArguments(int argc, char** argv)
         }
         if (option == "--renew-on-hangup") {
             args.sim.renewOnHangup = true;
+            continue;
+        }
+        if (option == "--compact-caller-id") {
+            args.sim.compactCallerId = true;
             continue;
         }
         static const std::string_view kValueOptions[] = { "--link", "--log", "--control",
@@ -201,6 +207,8 @@ bool runCommand(const std::string& line, ModemSim& sim, const Arguments& args)
         sim.startCall(ModemSim::CallerId::withheld(), args.rings, args.interval);
     } else if (verb == "call-out-of-area") {
         sim.startCall(ModemSim::CallerId::outOfArea(), args.rings, args.interval);
+    } else if (verb == "compact-caller-id" && (rest == "on" || rest == "off")) {
+        sim.setCompactCallerId(rest == "on");
     } else if (verb == "stop") {
         sim.stopCall();
     } else if (verb == "quit") {
