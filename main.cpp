@@ -9,6 +9,8 @@ int main(int argc, char* argv[])
     QtMediaPlayer::prepareBackend();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ringwarden"));
+    // Lets the desktop match the windows to the menu entry and its icon.
+    QApplication::setDesktopFileName(QStringLiteral("org.ringwarden.Ringwarden"));
     Runtime::ClaimInstance();
 
     welcome start;
