@@ -1,0 +1,512 @@
+#!/usr/bin/env python3
+"""Measures the built Ringwarden from outside, the way a user runs it.
+
+Starts an X server of its own (Xvfb, with openbox as window manager), a fresh
+temporary home folder with the agreement already accepted, and the modem
+simulator as COM4, then measures:
+
+  startup  time from exec to the settings window being viewable (fresh home
+           folder each time), median of --startups runs
+  listen   one listening session: CPU over --cpu-seconds on a quiet line,
+           peak memory while listening, the latency from the simulator
+           writing RING to the program's ring reaction over --calls calls,
+           CPU over --cpu-seconds with the band animating, peak memory after
+           ringing
+  frame    the frame cost of the animation at 1366, 1920 and 3840 wide
+           (bench_visual, Google Benchmark)
+
+    bench/run_benchmarks.py [--build DIR] [--quick] [--only startup,listen,frame]
+
+A full run takes about five minutes; --quick about one and a half. Exit
+status: 0 when every goal is met, 3 when a figure misses its goal, 1 when a
+measurement could not be made.
+
+The ring reaction is taken from the program's own log line ("ring reaction",
+category ringwarden.alert) when the program writes one; otherwise from the X
+server: the Alert window's request to be raised, which the program makes on
+every reaction, recorded with bench's xwatch tool. When both are there, both
+are reported.
+"""
+
+import argparse
+import os
+import random
+import re
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(HERE)
+CLOCK_TICKS = os.sysconf("SC_CLK_TCK")
+
+# The poll period of the listening loop and the reaction goal on top of it.
+POLL_SECONDS = 2.0
+REACTION_GOAL_MS = 150.0
+
+
+def fail(message):
+    print(f"run_benchmarks: {message}", file=sys.stderr)
+    sys.exit(1)
+
+
+class Lines:
+    """Reads a child's output on a thread, stamping each line on arrival."""
+
+    def __init__(self, stream, copy_to=None):
+        self.lines = []  # (monotonic seconds, text)
+        self._lock = threading.Lock()
+        self._copy = copy_to
+        self._thread = threading.Thread(target=self._read, args=(stream,), daemon=True)
+        self._thread.start()
+
+    def _read(self, stream):
+        for raw in iter(stream.readline, b""):
+            now = time.monotonic()
+            text = raw.decode("utf-8", "replace").rstrip("\n")
+            with self._lock:
+                self.lines.append((now, text))
+            if self._copy:
+                self._copy.write(f"{now:.6f} {text}\n")
+                self._copy.flush()
+
+    def snapshot(self):
+        with self._lock:
+            return list(self.lines)
+
+    def wait_for(self, predicate, timeout):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            for stamp, text in self.snapshot():
+                if predicate(text):
+                    return stamp, text
+            time.sleep(0.02)
+        return None
+
+
+class Session:
+    """Xvfb + openbox, and every child started through it, ended on close."""
+
+    def __init__(self, work, width=1366, height=768):
+        self.work = work
+        self.children = []
+        xvfb = self.start(["Xvfb", "-displayfd", "1", "-screen", "0", f"{width}x{height}x24",
+                           "-nolisten", "tcp", "-noreset"], stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL)
+        self.xvfb = xvfb
+        number = xvfb.stdout.readline().decode().strip()
+        if not number:
+            fail("Xvfb did not start")
+        self.display = ":" + number
+        self.env = dict(os.environ)
+        self.env.update(DISPLAY=self.display, QT_QPA_PLATFORM="xcb")
+        for name in ("QT_LOGGING_RULES", "QT_MESSAGE_PATTERN", "SESSION_MANAGER"):
+            self.env.pop(name, None)
+        self.start(["openbox"], env=self.env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+        if not wait_until(lambda: "window id" in self.x(["xprop", "-root",
+                                                          "_NET_SUPPORTING_WM_CHECK"]), 10):
+            fail("openbox did not start")
+
+    def start(self, command, **kwargs):
+        child = subprocess.Popen(command, **kwargs)
+        self.children.append(child)
+        return child
+
+    def x(self, command, timeout=10):
+        try:
+            return subprocess.run(command, env=self.env, capture_output=True, text=True,
+                                  timeout=timeout).stdout
+        except subprocess.TimeoutExpired:
+            return ""
+
+    def find_window(self, name, visible=False):
+        command = ["xdotool", "search"] + (["--onlyvisible"] if visible else []) + ["--name", name]
+        out = self.x(command).split()
+        return out[0] if out else None
+
+    def close(self):
+        for child in reversed(self.children):
+            if child.poll() is None:
+                child.terminate()
+                try:
+                    child.wait(5)
+                except subprocess.TimeoutExpired:
+                    child.kill()
+                    child.wait()
+
+
+def wait_until(probe, timeout, step=0.1):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if probe():
+            return True
+        time.sleep(step)
+    return probe()
+
+
+def fresh_home(parent):
+    """A home folder with the agreement accepted, as after a first run."""
+    home = tempfile.mkdtemp(prefix="home.", dir=parent)
+    env = {
+        "HOME": home,
+        "XDG_CONFIG_HOME": os.path.join(home, ".config"),
+        "XDG_DATA_HOME": os.path.join(home, ".local", "share"),
+        "XDG_CACHE_HOME": os.path.join(home, ".cache"),
+        "XDG_RUNTIME_DIR": os.path.join(home, "runtime"),
+    }
+    config = os.path.join(env["XDG_CONFIG_HOME"], "ringwarden")
+    os.makedirs(os.path.join(config, "ports"))
+    os.makedirs(env["XDG_DATA_HOME"])
+    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+    with open(os.path.join(config, "ringwarden.conf"), "w") as store:
+        store.write("[Software]\nRingwarden\\Eula\\Eula=^\n")
+    return env
+
+
+def cpu_ticks(pid):
+    """User + system time of the whole process (all its threads), in ticks."""
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])
+
+
+def memory_kb(pid):
+    figures = {}
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            key, _, value = line.partition(":")
+            if key in ("VmHWM", "VmRSS"):
+                figures[key] = int(value.split()[0])
+    return figures
+
+
+def measure_cpu(pids, seconds):
+    """Percent of one core each process used over the next `seconds`."""
+    before = {pid: cpu_ticks(pid) for pid in pids}
+    start = time.monotonic()
+    time.sleep(seconds)
+    wall = time.monotonic() - start
+    return {pid: 100.0 * (cpu_ticks(pid) - before[pid]) / CLOCK_TICKS / wall for pid in pids}
+
+
+SUMMARY = []  # (figure, value, met, goal)
+
+
+def verdict(figure, value, met, goal):
+    SUMMARY.append((figure, value, met, goal))
+
+
+def print_summary():
+    if not SUMMARY:
+        return
+    print("== summary")
+    width = max(len(figure) for figure, *_ in SUMMARY)
+    for figure, value, met, goal in SUMMARY:
+        print(f"   {figure:<{width}}  {value:>14}  {'meets' if met else 'MISSES'} the goal: {goal}")
+
+
+def percentile_summary(values):
+    return statistics.median(values), min(values), max(values)
+
+
+# --- start-up ---------------------------------------------------------------
+
+def run_startup(args, session, tools):
+    print(f"== start-up: exec to the settings window shown, {args.startups} runs, "
+          "fresh home folder each", flush=True)
+    times = []
+    for _ in range(args.startups):
+        env = dict(session.env)
+        env.update(fresh_home(session.work))
+        result = subprocess.run([tools["xwatch"], "shown", "Ringwarden", "--timeout", "30",
+                                 "--", tools["ringwarden"]], env=env, capture_output=True,
+                                text=True, timeout=60)
+        match = re.search(r"^shown ([\d.]+)$", result.stdout, re.M)
+        if not match:
+            fail("the settings window did not show: " + result.stderr.strip())
+        times.append(float(match.group(1)))
+    median, low, high = percentile_summary(times)
+    verdict("start-up to the settings window (median)", f"{median:.0f} ms", median < 500,
+            "under 500 ms")
+    print("   runs (ms): " + " ".join(f"{t:.0f}" for t in times))
+    print(f"   median {median:.0f} ms, fastest {low:.0f} ms, slowest {high:.0f} ms "
+          "(goal: under 500 ms; under 100 ms once the players are lazy)", flush=True)
+    return {"startup_ms": times}
+
+
+# --- listening --------------------------------------------------------------
+
+def read_modem_log(path):
+    """(seconds, kind, payload) for each line of the simulator's log."""
+    entries = []
+    with open(path) as log:
+        for line in log:
+            parts = line.rstrip("\n").split(" ", 2)
+            if len(parts) >= 2:
+                entries.append((float(parts[0]), parts[1], parts[2] if len(parts) > 2 else ""))
+    return entries
+
+
+RING_HEX = "52 49 4e 47"  # "RING"
+BOOT_TIME = re.compile(r"^\s*(\d+\.\d{3}) ")
+
+
+def log_reactions(lines):
+    """Times of the program's "ring reaction" log lines: their own stamp
+    (QT_MESSAGE_PATTERN's %{time boot}, the monotonic clock) when present,
+    else when the line arrived."""
+    times = []
+    for stamp, text in lines:
+        if "ring reaction" in text:
+            match = BOOT_TIME.match(text)
+            times.append(float(match.group(1)) if match else stamp)
+    return times
+
+
+def first_after(times, start, end):
+    later = [t for t in times if start <= t < end]
+    return min(later) if later else None
+
+
+def latency_summary(name, short, latencies):
+    values = [v for v in latencies if v is not None]
+    if not values:
+        print(f"   {name}: no reactions seen")
+        return None
+    median, low, high = percentile_summary(values)
+    missed = len(latencies) - len(values)
+    bound = POLL_SECONDS * 1000 + REACTION_GOAL_MS
+    verdict(f"ring latency, {short} (median / worst)", f"{median:.0f} / {high:.0f} ms",
+            high <= bound and not missed, f"worst within {bound:.0f} ms, no call missed")
+    print(f"   {name}: {len(values)} calls, median {median:.0f} ms, best {low:.0f} ms, "
+          f"worst {high:.0f} ms (bound: {bound:.0f} ms = {POLL_SECONDS * 1000:.0f} ms poll + "
+          f"{REACTION_GOAL_MS:.0f} ms)"
+          + (f", {missed} calls without a reaction" if missed else ""))
+    print("   per call (ms): " + " ".join("-" if v is None else f"{v:.0f}" for v in latencies))
+    return {"median": median, "best": low, "worst": high, "all": latencies}
+
+
+def screenshot(session, path):
+    if shutil.which("xwd") and shutil.which("convert"):
+        shot = subprocess.run(["xwd", "-root", "-display", session.display], capture_output=True)
+        subprocess.run(["convert", "xwd:-", path], input=shot.stdout)
+
+
+def run_listen(args, session, tools):
+    work = tempfile.mkdtemp(prefix="listen.", dir=session.work)
+    env = dict(session.env)
+    env.update(fresh_home(work))
+    # Only the alert category: one line per reaction, nothing while quiet.
+    env["QT_LOGGING_RULES"] = "ringwarden.alert=true"
+    env["QT_MESSAGE_PATTERN"] = "%{time boot} %{category} %{message}"
+    ports = os.path.join(env["XDG_CONFIG_HOME"], "ringwarden", "ports")
+    modem_log = os.path.join(work, "modem.log")
+    control = os.path.join(work, "control")
+    results = {}
+
+    print("== listening session", flush=True)
+    modem = session.start([tools["modem-sim"], "--link", os.path.join(ports, "COM4"),
+                           "--log", modem_log, "--control", control, "--renew-on-hangup",
+                           "--rings", "1"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    if not modem.stdout.readline():
+        fail("the modem simulator did not start")
+
+    stderr_copy = open(os.path.join(work, "ringwarden.stderr"), "w")
+    program = session.start([tools["ringwarden"]], env=env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE)
+    program_lines = Lines(program.stderr, stderr_copy)
+    if not wait_until(lambda: session.find_window("^Ringwarden$", True) is not None, 20):
+        fail("the settings window did not show")
+    settings = session.find_window("^Ringwarden$", True)
+    session.x(["xdotool", "windowactivate", "--sync", settings])
+    session.x(["xdotool", "key", "--delay", "200", "alt+s", "l"])
+    alert = None
+
+    def found_alert():
+        nonlocal alert
+        alert = session.find_window(r"^Activating modem\.\.\.$")
+        return alert is not None
+
+    if not wait_until(found_alert, 15):
+        fail("Start Listening did not show the Alert window")
+    if not wait_until(lambda: session.x(["xdotool", "getwindowname", alert]).strip()
+                      == "Listening for calls", 40):
+        fail("the Alert window never said it was listening")
+
+    watcher = session.start([tools["xwatch"], "requests", alert], env=session.env,
+                            stdout=subprocess.PIPE)
+    x_lines = Lines(watcher.stdout, open(os.path.join(work, "xwatch.out"), "w"))
+    if not x_lines.wait_for(lambda text: text.endswith(" ready"), 10):
+        fail("xwatch could not record the program's requests")
+    # Let the set-up's last passes go by.
+    time.sleep(4)
+    pid = program.pid
+
+    # Quiet line.
+    cpu = measure_cpu([pid, session.xvfb.pid], args.cpu_seconds)
+    results["cpu_quiet"] = cpu[pid]
+    results["mem_listening"] = memory_kb(pid)
+    verdict("CPU on a quiet line", f"{cpu[pid]:.2f} %", cpu[pid] < 0.5, "under 0.5 % of a core")
+    verdict("peak memory while listening", f"{results['mem_listening']['VmHWM'] / 1024:.1f} MB",
+            results["mem_listening"]["VmHWM"] < 80 * 1024, "under 80 MB")
+    print(f"   CPU on a quiet line over {args.cpu_seconds:.0f} s: {cpu[pid]:.2f} % of one core "
+          f"(goal: under 0.5 %); the X server meanwhile {cpu[session.xvfb.pid]:.2f} %")
+    print(f"   memory while listening: VmHWM {results['mem_listening']['VmHWM'] / 1024:.1f} MB, "
+          f"VmRSS {results['mem_listening']['VmRSS'] / 1024:.1f} MB (goal: peak under 80 MB)",
+          flush=True)
+
+    # Calls, each on a quiet line: after a reaction the next pass (the text
+    # emptied) is another one, and two more empty passes go by before the
+    # next call, which comes at a random point of the poll period.
+    placed = []
+    for i in range(args.calls):
+        number = f"555{1000 + i:04d}"
+        placed.append((time.monotonic(), number))
+        with open(control, "w") as fifo:
+            fifo.write(f"call {number} CALLER {i + 1}\n")
+        time.sleep(3 * POLL_SECONDS + 0.2 + random.uniform(0, POLL_SECONDS))
+    time.sleep(2)
+
+    # The simulator's clock against ours: its "call" record follows our write
+    # to the control FIFO by a little; the smallest gap comes closest.
+    log = read_modem_log(modem_log)
+    calls = [(t, payload.split(" ", 1)[1]) for t, kind, payload in log
+             if kind == "event" and payload.startswith("call ")]
+    sim_call = {number: t for t, number in calls}
+    gaps = [sim_call[number] - written for written, number in placed if number in sim_call]
+    offset = min(gaps)
+    rings = [t - offset for t, kind, payload in log if kind == "tx" and RING_HEX in payload]
+    if len(rings) != args.calls:
+        fail(f"expected {args.calls} RINGs in the simulator's log, found {len(rings)}")
+    if any(kind == "event" and payload == "would-answer" for _, kind, payload in log):
+        fail("the modem was made to answer a call")
+
+    raise_times = [float(text.split()[0]) for _, text in x_lines.snapshot()
+                   if text.endswith(" raise")]
+    log_times = log_reactions(program_lines.snapshot())
+    bounds = rings[1:] + [float("inf")]
+    x_latency = [None if (r := first_after(raise_times, ring, end)) is None
+                 else (r - ring) * 1000 for ring, end in zip(rings, bounds)]
+    log_latency = [None if (r := first_after(log_times, ring, end)) is None
+                   else (r - ring) * 1000 for ring, end in zip(rings, bounds)]
+    print(f"   latency from the simulator's RING to the ring reaction, {args.calls} calls "
+          f"(the simulator's clock matched to ours within {(max(gaps) - offset) * 1000:.1f} ms):")
+    if log_times:
+        results["latency_log"] = latency_summary("from the log line \"ring reaction\"",
+                                                 "log line", log_latency)
+    else:
+        print("   (the program wrote no \"ring reaction\" line: timed from the X server)")
+    results["latency_x"] = latency_summary("from the Alert window's raise on the X server",
+                                           "X raise", x_latency)
+    per_call = [sum(1 for t in raise_times if ring <= t < end) for ring, end in zip(rings, bounds)]
+    print("   reactions per call seen on the X server (2 expected: the RING pass and the pass "
+          "that empties the text): " + " ".join(map(str, per_call)))
+    print("   the first call's reaction includes making the band window", flush=True)
+
+    # The band is up since the first call and animates on a quiet line.
+    band = session.find_window("^Form1$", True)
+    if not band:
+        fail("the band is not shown after the calls")
+    time.sleep(2)
+    if args.keep:
+        screenshot(session, os.path.join(work, "band.png"))
+    cpu = measure_cpu([pid, session.xvfb.pid], args.cpu_seconds)
+    results["cpu_animating"] = cpu[pid]
+    results["mem_ringing"] = memory_kb(pid)
+    verdict("CPU with the band animating", f"{cpu[pid]:.2f} %", cpu[pid] < 5, "under 5 % of a core")
+    verdict("peak memory after ringing", f"{results['mem_ringing']['VmHWM'] / 1024:.1f} MB",
+            results["mem_ringing"]["VmHWM"] < 80 * 1024, "under 80 MB")
+    print(f"   CPU with the band animating over {args.cpu_seconds:.0f} s: {cpu[pid]:.2f} % of "
+          f"one core (goal: under 5 %); the X server meanwhile {cpu[session.xvfb.pid]:.2f} %")
+    print(f"   memory after ringing: VmHWM {results['mem_ringing']['VmHWM'] / 1024:.1f} MB, "
+          f"VmRSS {results['mem_ringing']['VmRSS'] / 1024:.1f} MB (goal: peak under 80 MB)",
+          flush=True)
+
+    program.terminate()
+    program.wait(10)
+    stderr_copy.close()
+    return results
+
+
+# --- frame cost -------------------------------------------------------------
+
+def run_frame(args, tools):
+    print("== frame cost of the animation (bench_visual)", flush=True)
+    command = [tools["bench_visual"]]
+    if args.quick:
+        command.append("--benchmark_min_time=0.1")
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    result = subprocess.run(command, env=env, capture_output=True, text=True)
+    print(result.stdout.rstrip())
+    if result.returncode != 0:
+        fail("bench_visual failed: " + result.stderr.strip())
+    return {}
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build", default=os.path.join(SOURCE, "build"),
+                        help="the build folder (default: build beside bench/)")
+    parser.add_argument("--only", default="startup,listen,frame",
+                        help="comma-separated parts to run: startup, listen, frame")
+    parser.add_argument("--quick", action="store_true",
+                        help="10 s of CPU, 5 calls, 3 start-ups, short frame runs")
+    parser.add_argument("--keep", action="store_true",
+                        help="keep the work folder (logs, the simulator's log, a screenshot of "
+                             "the band) and print where it is")
+    parser.add_argument("--cpu-seconds", type=float)
+    parser.add_argument("--calls", type=int)
+    parser.add_argument("--startups", type=int)
+    args = parser.parse_args()
+    args.cpu_seconds = args.cpu_seconds or (10.0 if args.quick else 60.0)
+    args.calls = args.calls or (5 if args.quick else 20)
+    args.startups = args.startups or (3 if args.quick else 10)
+    parts = set(args.only.split(","))
+    if not parts <= {"startup", "listen", "frame"}:
+        fail("--only takes startup, listen, frame")
+
+    build = os.path.abspath(args.build)
+    tools = {
+        "ringwarden": os.path.join(build, "ringwarden"),
+        "modem-sim": os.path.join(build, "tools", "modem-sim", "modem-sim"),
+        "xwatch": os.path.join(build, "bench", "xwatch"),
+        "bench_visual": os.path.join(build, "bench", "bench_visual"),
+    }
+    for name, path in tools.items():
+        if not os.access(path, os.X_OK):
+            fail(f"{path} is missing: build first (cmake --build {build})")
+    for tool in ("Xvfb", "openbox", "xdotool", "xprop"):
+        if not shutil.which(tool):
+            fail(f"{tool} is missing: run tools/install-deps")
+
+    work = tempfile.mkdtemp(prefix="ringwarden-bench.")
+    session = None
+    try:
+        if parts & {"startup", "listen"}:
+            session = Session(work)
+        if "startup" in parts:
+            run_startup(args, session, tools)
+        if "listen" in parts:
+            run_listen(args, session, tools)
+        if "frame" in parts:
+            run_frame(args, tools)
+        print_summary()
+    finally:
+        if session:
+            session.close()
+        if args.keep:
+            print(f"work folder kept: {work}")
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    main()
+    sys.exit(0 if all(met for _, _, met, _ in SUMMARY) else 3)
