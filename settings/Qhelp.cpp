@@ -3,8 +3,9 @@
 #include "TextBox.h"
 
 #include <QFile>
-#include <QTextBlock>
-#include <QTextCursor>
+#include <QFontMetrics>
+#include <QScrollBar>
+#include <algorithm>
 
 namespace {
 
@@ -14,6 +15,20 @@ QString helpText()
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return {};
     return QString::fromUtf8(file.readAll());
+}
+
+// `text` with its first line, the heading, moved to the middle of `box` by
+// leading spaces: a plain text box has no centred lines of its own.
+QString centredHeading(const QString& text, const TextBox& box)
+{
+    const qsizetype end = text.indexOf(u'\n');
+    const QString heading = text.left(end).trimmed();
+    const QFontMetrics metrics(box.font());
+    const int room = box.width() - 2 * box.frameWidth()
+        - box.verticalScrollBar()->sizeHint().width() - 2 * int(box.document()->documentMargin());
+    const int spaces = std::max(0, (room - metrics.horizontalAdvance(heading)) / 2)
+        / std::max(1, metrics.horizontalAdvance(u' '));
+    return QString(spaces, u' ') + heading + (end < 0 ? QString() : text.mid(end));
 }
 
 } // namespace
@@ -35,11 +50,5 @@ Qhelp::Qhelp(QWidget* parent)
     placeTwips(Text1, 360, 120, 11655, 8655);
     Text1->setFont(textFont(12, true));
     Text1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Text1->setText(helpText());
-
-    // The heading, the first line, is centred.
-    QTextCursor heading(Text1->document()->firstBlock());
-    QTextBlockFormat centred = heading.blockFormat();
-    centred.setAlignment(Qt::AlignHCenter);
-    heading.setBlockFormat(centred);
+    Text1->setText(centredHeading(helpText(), *Text1));
 }
