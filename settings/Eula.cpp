@@ -42,9 +42,9 @@ Eula::Eula(QWidget* parent)
     // Tab moves on to the confirmation mark instead of typing a tab.
     txtEULA->setTabChangesFocus(true);
 
-    // The mark and its caption stand on the title bar's text colour (white
-    // on the usual desktops). The mark's own caption lies beyond its width:
-    // only the circle shows.
+    // The mark and its caption stand on white, the colour of title-bar text
+    // on the usual desktops (Qt's palette has no role for it). The mark's
+    // own caption lies beyond its width: only the circle shows.
     for (QWidget* control : { static_cast<QWidget*>(Option1), static_cast<QWidget*>(Label1) }) {
         QPalette colours = control->palette();
         colours.setColor(QPalette::Window, Qt::white);
