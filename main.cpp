@@ -14,6 +14,6 @@ int main(int argc, char* argv[])
     Runtime::ClaimInstance();
 
     welcome start;
-    start.Show();
+    start.Load();
     return QApplication::exec();
 }

@@ -44,7 +44,7 @@ Alert::Alert(QWidget* parent)
     , MMControl1(std::make_unique<QtMediaPlayer>())
 {
     setWindowTitle(QStringLiteral("Activating modem..."));
-    setWindowIcon(QIcon(QStringLiteral(":/ringwarden/ringwarden.xpm")));
+    setWindowIcon(QIcon(QStringLiteral(":/ringwarden/icons/ringwarden-16.png")));
     setClientSizeTwips(10560, 2685);
     QPalette background = palette();
     background.setColor(QPalette::Window, QColor(0, 0, 192));

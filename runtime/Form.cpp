@@ -10,15 +10,17 @@
 Form::Form(QWidget* parent)
     : QWidget(parent, Qt::Window)
 {
-    // The windows are laid out for a narrow 8-point sans-serif face ("MS
-    // Sans Serif"); the Arial-metric Liberation Sans comes closest where that
-    // is missing, and the desktop's wider default would cut captions short.
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setFamilies({ QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-        QStringLiteral("Arial") });
+    setFont(textFont(kTextPoints));
+}
+
+QFont Form::textFont(qreal points, bool bold)
+{
+    QFont font(QStringLiteral("Liberation Sans"));
+    font.setFamilies({ QStringLiteral("Liberation Sans"), QStringLiteral("Arial") });
     font.setStyleHint(QFont::SansSerif);
-    font.setPointSizeF(8.25);
-    setFont(font);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
 }
 
 void Form::Load()

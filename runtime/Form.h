@@ -4,7 +4,9 @@
 
 // A top-level window with the lifecycle the program's windows are written
 // against:
-//  - Load runs Form_Load once; Show loads the window if needed.
+//  - Load runs Form_Load once and shows nothing: the load handler decides
+//    whether the window is shown (it may Show it, or keep it hidden and
+//    show another window). Show loads the window if needed.
 //  - Show makes it visible, brings it forward and activates it; when the
 //    window was not already the active one, Form_Activate runs before Show
 //    returns. Form_Activate runs again each time the window becomes active
@@ -13,8 +15,8 @@
 //  - Unload (also reached through the window's close box) runs Form_Unload
 //    and then hides the window; it counts as not loaded afterwards.
 // Positions and sizes are given in twips and converted with the screen's
-// twips per pixel; the window's controls use a narrow sans-serif face at
-// 8.25 points unless they set a font of their own.
+// twips per pixel; the window's controls use textFont(kTextPoints) unless
+// they set a font of their own.
 class Form : public QWidget
 {
     Q_OBJECT
@@ -28,6 +30,13 @@ public:
     void Unload();
 
     bool isLoaded() const { return m_loaded; }
+
+    // The windows' text face: Liberation Sans (Arial's metrics; Arial where
+    // that is installed), else the desktop's sans-serif face.
+    static QFont textFont(qreal points, bool bold = false);
+    // The windows' text size: 7.5 points, 10 pixels at 96 DPI, so that every
+    // caption fits the rectangle the windows give it.
+    static constexpr qreal kTextPoints = 7.5;
 
     // Twips to pixels, horizontally and vertically.
     static int pixelsX(double twips);

@@ -1,25 +1,32 @@
 #include "welcome.h"
 
 #include "Alert.h"
+#include "Eula.h"
+#include "Image.h"
 #include "Label.h"
+#include "MediaPlayer.h"
 #include "ModemLink.h"
+#include "Qhelp.h"
 #include "RegModule.h"
 #include "RingTones.h"
 #include "Runtime.h"
 
+#include <QCloseEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QVBoxLayout>
 
 namespace {
 
-void colourLabel(Label* label, const QColor& text)
+// Labels and the sound box stand on the highlighted-text colour (white on
+// the usual desktops), so they read on top of the backdrop.
+void colourCaption(QWidget* control, const QColor& text)
 {
-    QPalette colours = label->palette();
+    QPalette colours = control->palette();
     colours.setColor(QPalette::WindowText, text);
-    colours.setColor(QPalette::Window, label->palette().color(QPalette::HighlightedText));
-    label->setPalette(colours);
-    label->setAutoFillBackground(true);
+    colours.setColor(QPalette::Window, control->palette().color(QPalette::HighlightedText));
+    control->setPalette(colours);
+    control->setAutoFillBackground(true);
 }
 
 } // namespace
@@ -29,7 +36,7 @@ welcome::welcome(QWidget* parent)
     , m_client(new QWidget(this))
 {
     setWindowTitle(QStringLiteral("Ringwarden"));
-    setWindowIcon(QIcon(QStringLiteral(":/ringwarden/ringwarden.xpm")));
+    setWindowIcon(QIcon(QStringLiteral(":/ringwarden/icons/ringwarden-16.png")));
     QPalette background = palette();
     background.setColor(QPalette::Window, QColor(192, 192, 255));
     setPalette(background);
@@ -40,12 +47,18 @@ welcome::welcome(QWidget* parent)
     mnubegin = menuBar->addMenu(QStringLiteral("&Start"));
     mnuHidelisten = mnubegin->addAction(QStringLiteral("Start &Listening"));
     mnuExit = mnubegin->addAction(QStringLiteral("E&xit"));
+    mnuHelp = menuBar->addMenu(QStringLiteral("&Help"));
+    mnugethelp = mnuHelp->addAction(QStringLiteral("&What's this"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->setMenuBar(menuBar);
     layout->addWidget(m_client);
     m_client->setFixedSize(pixelsX(9915), pixelsY(7395));
+
+    // Made first, so every other control lies on top of it.
+    Image1 = new Image(QPixmap(QStringLiteral(":/ringwarden/backdrop.png")), m_client);
+    placeTwips(Image1, 120, 120, 9600, 7200);
 
     Combo1 = new QComboBox(m_client);
     Combo1->setEditable(true);
@@ -58,55 +71,108 @@ welcome::welcome(QWidget* parent)
 
     Label3 = new Label(QStringLiteral("Play a preview of the sound now"), m_client);
     placeTwips(Label3, 3240, 6000, 3375, 255);
-    QFont bold = Label3->font();
-    bold.setPointSizeF(9.75);
-    bold.setBold(true);
-    Label3->setFont(bold);
-    colourLabel(Label3, Qt::red);
+    Label3->setFont(textFont(9, true));
+    colourCaption(Label3, Qt::red);
     Label3->hide();
+
+    Image2 = new Image(QPixmap(QStringLiteral(":/ringwarden/play.png")), m_client);
+    placeTwips(Image2, 6720, 5880, 315, 405);
+    Image2->setCursor(Qt::PointingHandCursor);
+    Image2->hide();
 
     Label1 = new Label(QStringLiteral("On this computer I always use Com Port Number"), m_client);
     placeTwips(Label1, 840, 6960, 3495, 255);
-    colourLabel(Label1, Qt::blue);
+    colourCaption(Label1, Qt::blue);
 
     Text1 = new QLineEdit(QStringLiteral("4"), m_client);
     placeTwips(Text1, 4320, 6960, 255, 285);
 
     Label2 = new Label(QStringLiteral("Play a sound when the phone rings (checkbox)"), m_client);
     placeTwips(Label2, 4920, 6960, 3615, 255);
-    colourLabel(Label2, Qt::blue);
+    colourCaption(Label2, Qt::blue);
 
-    Check1 = new QCheckBox(m_client);
+    // Its caption lies beyond the control's width: only the box shows.
+    Check1 = new QCheckBox(QStringLiteral("Check1"), m_client);
     placeTwips(Check1, 8520, 6840, 255, 375);
+    colourCaption(Check1, palette().color(QPalette::WindowText));
 
     setTabOrder(Text1, Check1);
     setTabOrder(Check1, Combo1);
 
     connect(Check1, &QCheckBox::clicked, this, &welcome::Check1_Click);
+    connect(Image2, &Image::Click, this, &welcome::Image2_Click);
+    connect(mnugethelp, &QAction::triggered, this, &welcome::mnugethelp_Click);
+    connect(mnuExit, &QAction::triggered, this, &welcome::mnuExit_Click);
     // Queued: listening never returns, so it must not run inside the menu's
     // own mouse or key handling.
     connect(mnuHidelisten, &QAction::triggered, this, &welcome::mnuHidelisten_Click,
         Qt::QueuedConnection);
-    // Before listening nothing is open yet: Exit closes this window, the last
-    // one shown, which ends the program.
-    connect(mnuExit, &QAction::triggered, this, &QWidget::close);
 }
 
 welcome::~welcome() = default;
 
 void welcome::Form_Load()
 {
+    // The Alert window, loaded now and shown when listening starts.
     m_alert = std::make_unique<Alert>();
     m_alert->setStartWindow(this);
     m_alert->Load();
+
+    // The agreement comes first until the user has accepted it; it shows
+    // this window when accepted.
+    const QString accepted = RegModule::GetRegValue(
+        RegModule::HKEY_CURRENT_USER, Eula::kFlagKeyPath, Eula::kFlagValueName);
+    if (accepted.isEmpty()) {
+        m_eula = std::make_unique<Eula>();
+        m_eula->setStartWindow(this);
+        m_eula->Show();
+        Hide();
+        Runtime::DoEvents();
+    } else {
+        Show();
+    }
+}
+
+void welcome::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    Runtime::End();
 }
 
 void welcome::Check1_Click()
 {
-    const bool ticked = Check1->isChecked();
-    Combo1->setVisible(ticked);
-    Label3->setVisible(ticked);
-    m_alert->Check1->setChecked(ticked);
+    if (Check1->isChecked()) {
+        Combo1->setVisible(true);
+        Label3->setVisible(true);
+        Image2->setVisible(true);
+        m_alert->Check1->setChecked(true);
+    }
+    if (!Check1->isChecked()) {
+        Combo1->setVisible(false);
+        Label3->setVisible(false);
+        Image2->setVisible(false);
+        m_alert->Check1->setChecked(false);
+    }
+}
+
+void welcome::setPlayer(std::unique_ptr<MediaPlayer> player)
+{
+    MMControl1 = std::move(player);
+}
+
+void welcome::Image2_Click()
+{
+    if (!MMControl1)
+        MMControl1 = std::make_unique<QtMediaPlayer>();
+    QString strFilename;
+    PlaySound(*MMControl1, strFilename);
+}
+
+void welcome::PlaySound(MediaPlayer& objMMControl, QString& strFilename)
+{
+    RingTones::play(
+        objMMControl, strFilename, [this] { return Combo1->currentText(); },
+        RingTones::AfterPlay::SendWait);
 }
 
 void welcome::newchoice()
@@ -115,10 +181,24 @@ void welcome::newchoice()
         RingTones::kSoundValueName, Combo1->currentText());
 }
 
+void welcome::mnugethelp_Click()
+{
+    if (!m_help)
+        m_help = std::make_unique<Qhelp>();
+    m_help->Show();
+}
+
+void welcome::mnuExit_Click()
+{
+    // Nothing is listening yet, so there is no port to close.
+    Runtime::End();
+}
+
 void welcome::mnuHidelisten_Click()
 {
-    if (Runtime::PrevInstance())
+    if (m_listening || Runtime::PrevInstance())
         return;
+    m_listening = true;
     if (Check1->isChecked())
         newchoice();
     Runtime::DoEvents();

@@ -8,17 +8,25 @@
 #include <memory>
 
 class Alert;
+class Eula;
+class Image;
 class Label;
+class MediaPlayer;
+class Qhelp;
 class QAction;
 class QMenu;
 
 // The settings window the program starts with: the port the modem is on,
-// whether a ring tone is played on a ring and which one, and the menu that
-// starts listening. None of the choices is loaded from the settings store:
-// every run starts with port "4", no sound and "Select Ringtone".
+// whether a ring tone is played on a ring and which one, a preview of the
+// tone, and the menus that start listening and open the help window. None of
+// the choices is loaded from the settings store: every run starts with port
+// "4", no sound and "Select Ringtone".
 //
-// It loads the Alert window, hidden, when it loads, and hands over to it
-// when listening starts.
+// The program loads it (Form::Load) rather than showing it: its load handler
+// loads the Alert window hidden and then shows either the first-run
+// agreement or this window. It hands over to the Alert window when listening
+// starts. "Exit" and the close box end the program; nothing is open before
+// listening starts.
 class welcome : public Form
 {
     Q_OBJECT
@@ -28,29 +36,57 @@ public:
     ~welcome() override;
 
     // "Start Listening": sets the modem up and polls it for good. Returns
-    // at once, doing nothing, when another copy of the program is running.
+    // at once, doing nothing, when another copy of the program is running
+    // or when this window is already listening.
     void mnuHidelisten_Click();
-    // Stores the ring-tone box's text as the chosen tone.
+    // Stores the ring-tone box's text, unchanged, as the chosen tone.
     void newchoice();
+    // Plays the tone the ring-tone box names on `objMMControl`, with "wait"
+    // sent after "Play"; `strFilename` receives the tone's path. A text that
+    // names no tone only stops what the player was playing.
+    void PlaySound(MediaPlayer& objMMControl, QString& strFilename);
+
+    // Replaces the preview's player before its first use (tests use a
+    // recording one). Without it the first preview creates the real player.
+    void setPlayer(std::unique_ptr<MediaPlayer> player);
 
     Alert* alert() const { return m_alert.get(); }
+    // The first-run agreement, once start-up has needed it.
+    Eula* eula() const { return m_eula.get(); }
+    // The help window, once "What's this" has opened it.
+    Qhelp* help() const { return m_help.get(); }
 
-    QLineEdit* Text1 = nullptr;
-    QCheckBox* Check1 = nullptr;
+    Image* Image1 = nullptr;
     QComboBox* Combo1 = nullptr;
-    Label* Label1 = nullptr;
-    Label* Label2 = nullptr;
     Label* Label3 = nullptr;
+    Image* Image2 = nullptr;
+    Label* Label1 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    Label* Label2 = nullptr;
+    QCheckBox* Check1 = nullptr;
     QMenu* mnubegin = nullptr;
     QAction* mnuHidelisten = nullptr;
     QAction* mnuExit = nullptr;
+    QMenu* mnuHelp = nullptr;
+    QAction* mnugethelp = nullptr;
+    // The preview's own player, separate from the Alert window's; made at
+    // the first preview.
+    std::unique_ptr<MediaPlayer> MMControl1;
 
 protected:
     void Form_Load() override;
+    // The close box ends the program.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void Check1_Click();
+    void Image2_Click();
+    void mnugethelp_Click();
+    void mnuExit_Click();
 
     QWidget* m_client = nullptr;
+    bool m_listening = false;
     std::unique_ptr<Alert> m_alert;
+    std::unique_ptr<Eula> m_eula;
+    std::unique_ptr<Qhelp> m_help;
 };

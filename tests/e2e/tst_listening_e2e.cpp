@@ -135,6 +135,11 @@ void ListeningEndToEndTest::aCallRingsAndClosingEndsTheProgram()
     QVERIFY(QDir().mkpath(ports));
     m_logPath = runtime.home() + QStringLiteral("/modem.log");
     const QString control = runtime.home() + QStringLiteral("/modem.control");
+    // A user who accepted the agreement in an earlier run.
+    QFile store(runtime.configHome() + QStringLiteral("/ringwarden/ringwarden.conf"));
+    QVERIFY(store.open(QIODevice::WriteOnly)
+        && store.write("[Software]\nRingwarden\\Eula\\Eula=^\n") > 0);
+    store.close();
 
     // An X server of our own, with a window manager.
     Child xserver;

@@ -1,17 +1,23 @@
-// The settings window and "Start Listening": the whole run from the menu
-// item to a ring, with the test playing the modem on a pseudo-terminal.
+// The settings window for a user who has accepted the agreement: its
+// controls, the preview, the help window, the ways out, and "Start
+// Listening": the whole run from the menu item to a ring, with the test
+// playing the modem on a pseudo-terminal.
 
 #include "Alert.h"
+#include "Eula.h"
 #include "Fakes.h"
+#include "Image.h"
 #include "Label.h"
 #include "Module2.h"
 #include "PtyPair.h"
+#include "Qhelp.h"
 #include "RegModule.h"
 #include "TextBox.h"
 #include "Visual.h"
 #include "welcome.h"
 
 #include <QLockFile>
+#include <QMenu>
 #include <QtTest>
 
 namespace {
@@ -20,6 +26,11 @@ QString storedTone()
 {
     return RegModule::GetRegValue(RegModule::HKEY_CURRENT_USER,
         QStringLiteral("Software\\Ringwarden\\Sound"), QStringLiteral("Sound"));
+}
+
+void clickCheckBox(QCheckBox* box)
+{
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, box->height() / 2));
 }
 
 using ModemReply::kCall;
@@ -37,7 +48,14 @@ private slots:
 
     void startsWithPortFourAndNoSound();
     void soundBoxShowsTheToneChoiceAndSetsTheAlertFlag();
+    void previewPlaysTheBoxsTone_data();
+    void previewPlaysTheBoxsTone();
+    void whatsThisShowsOneHelpWindow();
+    void exitAndTheCloseBoxEndTheProgram_data();
+    void exitAndTheCloseBoxEndTheProgram();
+    void everyCaptionFitsItsRectangle();
     void startListeningRunsTheWholeConversation();
+    void startListeningStoresTheToneOnlyWhenTheBoxIsTicked_data();
     void startListeningStoresTheToneOnlyWhenTheBoxIsTicked();
     void anotherRunningCopyLeavesEverythingAsItWas();
     void aPortThatDoesNotOpenStillListens();
@@ -50,6 +68,7 @@ private:
     std::unique_ptr<TestRuntime> m_runtime;
     std::unique_ptr<welcome> m_welcome;
     RecordingMediaPlayer* m_player = nullptr;
+    RecordingMediaPlayer* m_preview = nullptr;
 };
 
 void WelcomeTest::init()
@@ -58,11 +77,17 @@ void WelcomeTest::init()
     Module2::PortHandle = 0;
     Module2::ReceivedText.clear();
     QVERIFY(Runtime::ClaimInstance());
+    // A user who has accepted the agreement in an earlier run.
+    RegModule::SetRegValue(RegModule::HKEY_CURRENT_USER, Eula::kFlagKeyPath, Eula::kFlagValueName,
+        QStringLiteral("^"));
     m_welcome = std::make_unique<welcome>();
-    m_welcome->Show();
+    m_welcome->Load();
     auto player = std::make_unique<RecordingMediaPlayer>();
     m_player = player.get();
     m_welcome->alert()->setPlayer(std::move(player));
+    auto preview = std::make_unique<RecordingMediaPlayer>();
+    m_preview = preview.get();
+    m_welcome->setPlayer(std::move(preview));
 }
 
 void WelcomeTest::cleanup()
@@ -82,13 +107,18 @@ void WelcomeTest::listenUntil(double until)
 void WelcomeTest::startsWithPortFourAndNoSound()
 {
     QCOMPARE(m_welcome->windowTitle(), QStringLiteral("Ringwarden"));
+    QVERIFY(m_welcome->isVisible());
+    QVERIFY(!m_welcome->eula());
     QCOMPARE(m_welcome->Text1->text(), QStringLiteral("4"));
     QVERIFY(!m_welcome->Check1->isChecked());
     QCOMPARE(m_welcome->Combo1->currentText(), QStringLiteral("Select Ringtone"));
     QCOMPARE(m_welcome->Combo1->count(), 5);
-    QVERIFY(m_welcome->Combo1->isHidden());
-    QVERIFY(m_welcome->Label3->isHidden());
-    QVERIFY(m_welcome->isVisible());
+    for (QWidget* toneControl :
+        std::initializer_list<QWidget*> { m_welcome->Combo1, m_welcome->Label3, m_welcome->Image2 })
+        QVERIFY(toneControl->isHidden());
+    // The backdrop is there, under the controls.
+    QCOMPARE(m_welcome->Image1->pixmap().size(), QSize(640, 480));
+    QVERIFY(m_welcome->Image1->isVisible());
     // The Alert window is loaded with it, hidden.
     QVERIFY(m_welcome->alert()->isLoaded());
     QVERIFY(!m_welcome->alert()->isVisible());
@@ -96,20 +126,121 @@ void WelcomeTest::startsWithPortFourAndNoSound()
 
 void WelcomeTest::soundBoxShowsTheToneChoiceAndSetsTheAlertFlag()
 {
-    QTest::mouseClick(
-        m_welcome->Check1, Qt::LeftButton, {}, QPoint(4, m_welcome->Check1->height() / 2));
+    const std::initializer_list<QWidget*> toneControls
+        = { m_welcome->Combo1, m_welcome->Label3, m_welcome->Image2 };
+    clickCheckBox(m_welcome->Check1);
     QVERIFY(m_welcome->Check1->isChecked());
-    QVERIFY(m_welcome->Combo1->isVisible());
-    QVERIFY(m_welcome->Label3->isVisible());
+    for (QWidget* control : toneControls)
+        QVERIFY(control->isVisible());
     QVERIFY(m_welcome->alert()->Check1->isChecked());
 
-    QTest::mouseClick(
-        m_welcome->Check1, Qt::LeftButton, {}, QPoint(4, m_welcome->Check1->height() / 2));
+    clickCheckBox(m_welcome->Check1);
     QVERIFY(!m_welcome->Check1->isChecked());
-    QVERIFY(m_welcome->Combo1->isHidden());
+    for (QWidget* control : toneControls)
+        QVERIFY(control->isHidden());
     QVERIFY(!m_welcome->alert()->Check1->isChecked());
     // Nothing is stored by the box itself.
     QCOMPARE(storedTone(), QString());
+}
+
+void WelcomeTest::previewPlaysTheBoxsTone_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("file"); // "" when nothing plays
+
+    QTest::newRow("the box's first text plays the first tone")
+        << QStringLiteral("Select Ringtone") << QStringLiteral("one.wav");
+    QTest::newRow("a tone from the list")
+        << QStringLiteral("Ring #4") << QStringLiteral("four.wav");
+    QTest::newRow("a text outside the table") << QStringLiteral("Ring #6") << QString();
+    QTest::newRow("letter case counts") << QStringLiteral("ring #1") << QString();
+}
+
+void WelcomeTest::previewPlaysTheBoxsTone()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, file);
+    clickCheckBox(m_welcome->Check1);
+    m_welcome->Combo1->setEditText(text);
+    QTest::mouseClick(m_welcome->Image2, Qt::LeftButton);
+
+    QStringList expected { QStringLiteral("Close") };
+    if (!file.isEmpty()) {
+        expected << QStringLiteral("fileName=") + Runtime::ProgramFile(file)
+                 << QStringLiteral("Open") << QStringLiteral("Play") << QStringLiteral("wait");
+    }
+    QCOMPARE(m_preview->events(), expected);
+    // The Alert window's player is not the preview's.
+    QVERIFY(m_player->events().isEmpty());
+}
+
+void WelcomeTest::whatsThisShowsOneHelpWindow()
+{
+    m_welcome->mnugethelp->trigger();
+    Qhelp* help = m_welcome->help();
+    QVERIFY(help);
+    // What the user typed into it is still there when it comes back.
+    help->Text1->setText(help->Text1->text() + QStringLiteral("my note"));
+    help->Hide();
+    m_welcome->mnugethelp->trigger();
+    QVERIFY(m_welcome->help()->isVisible());
+    QVERIFY(m_welcome->help()->Text1->text().endsWith(QStringLiteral("my note")));
+    int helpWindows = 0;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        helpWindows += qobject_cast<Qhelp*>(window) ? 1 : 0;
+    QCOMPARE(helpWindows, 1);
+    help = m_welcome->help();
+    QCOMPARE(help->windowTitle(), QStringLiteral("Ringwarden Help"));
+    QVERIFY(help->Text1->text().trimmed().startsWith(QStringLiteral("Ringwarden  Help")));
+}
+
+void WelcomeTest::exitAndTheCloseBoxEndTheProgram_data()
+{
+    QTest::addColumn<bool>("byMenu");
+    QTest::newRow("Start > Exit") << true;
+    QTest::newRow("the close box") << false;
+}
+
+void WelcomeTest::exitAndTheCloseBoxEndTheProgram()
+{
+    QFETCH(bool, byMenu);
+    if (byMenu)
+        QVERIFY_THROWS_EXCEPTION(ProgramEnded, m_welcome->mnuExit->trigger());
+    else
+        QVERIFY_THROWS_EXCEPTION(ProgramEnded, m_welcome->close());
+    QCOMPARE(m_runtime->programEnd.count(), 1);
+}
+
+void WelcomeTest::everyCaptionFitsItsRectangle()
+{
+    // Every caption the user reads, in the font it is drawn in, against the
+    // rectangle it is given: nothing may be cut off.
+    clickCheckBox(m_welcome->Check1);
+    Eula agreement;
+    QList<QWidget*> captions;
+    for (QWidget* window : std::initializer_list<QWidget*> { m_welcome.get(), &agreement }) {
+        for (Label* label : window->findChildren<Label*>())
+            captions += label;
+    }
+    captions += agreement.Command1;
+    captions += agreement.Command2;
+    QCOMPARE(captions.size(), 6);
+    for (QWidget* control : captions) {
+        const QString text = qobject_cast<QLabel*>(control)
+            ? qobject_cast<QLabel*>(control)->text()
+            : qobject_cast<QPushButton*>(control)->text();
+        const QFontMetrics metrics(control->font());
+        // A button's text keeps a few pixels off its border.
+        const int border = qobject_cast<QPushButton*>(control) ? 8 : 0;
+        QVERIFY2(metrics.horizontalAdvance(text) + border <= control->width()
+                && metrics.height() <= control->height(),
+            qPrintable(QStringLiteral("\"%1\" needs %2 x %3, has %4 x %5")
+                           .arg(text)
+                           .arg(metrics.horizontalAdvance(text) + border)
+                           .arg(metrics.height())
+                           .arg(control->width())
+                           .arg(control->height())));
+    }
 }
 
 void WelcomeTest::startListeningRunsTheWholeConversation()
@@ -163,15 +294,32 @@ void WelcomeTest::startListeningRunsTheWholeConversation()
     QVERIFY(!Module2::PortIsOpen());
 }
 
+void WelcomeTest::startListeningStoresTheToneOnlyWhenTheBoxIsTicked_data()
+{
+    QTest::addColumn<bool>("ticked");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("stored");
+
+    QTest::newRow("ticked: the box's text as it stands")
+        << true << QStringLiteral("Select Ringtone") << QStringLiteral("Select Ringtone");
+    QTest::newRow("unticked: the earlier choice stays")
+        << false << QStringLiteral("Ring #4") << QStringLiteral("Ring #2");
+}
+
 void WelcomeTest::startListeningStoresTheToneOnlyWhenTheBoxIsTicked()
 {
+    QFETCH(bool, ticked);
+    QFETCH(QString, text);
+    QFETCH(QString, stored);
     RegModule::SetRegValue(RegModule::HKEY_CURRENT_USER,
         QStringLiteral("Software\\Ringwarden\\Sound"), QStringLiteral("Sound"),
         QStringLiteral("Ring #2"));
     m_welcome->Text1->setText(QStringLiteral("/dev/ringwarden-no-modem"));
-    m_welcome->Combo1->setEditText(QStringLiteral("Ring #4"));
+    if (ticked)
+        clickCheckBox(m_welcome->Check1);
+    m_welcome->Combo1->setEditText(text);
     listenUntil(14.0);
-    QCOMPARE(storedTone(), QStringLiteral("Ring #2"));
+    QCOMPARE(storedTone(), stored);
 }
 
 void WelcomeTest::anotherRunningCopyLeavesEverythingAsItWas()
@@ -201,6 +349,9 @@ void WelcomeTest::aPortThatDoesNotOpenStillListens()
     int passesSeen = 0;
     for (double t : { 14.0, 16.0, 18.0, 20.0 })
         m_runtime->clock.at(t, [&] { passesSeen += alert->txtOut->text().isEmpty() ? 1 : 0; });
+    // A second "Start Listening" while the first one runs does nothing: the
+    // port is tried once.
+    m_runtime->clock.at(14.5, [this] { m_welcome->mnuHidelisten_Click(); });
     listenUntil(21.0);
     QCOMPARE(m_runtime->messageBox.texts(), QStringList { "COM invalid" });
     // Every pass puts the empty text into the empty box: nothing changes.
