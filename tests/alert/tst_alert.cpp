@@ -5,6 +5,7 @@
 #include "Fakes.h"
 #include "Label.h"
 #include "Module2.h"
+#include "PictureBox.h"
 #include "PtyPair.h"
 #include "RegModule.h"
 #include "TextBox.h"
@@ -45,7 +46,9 @@ private slots:
     void ringCountSaturates();
     void playSoundPlaysTheStoredTone();
     void activationUnloadsTheSettingsWindowWaitsAndClears();
-    void closingClosesThePortAndEnds();
+    void aHandlerInThePassSeesTheNumberPositionOfThePassBefore();
+    void closingOrClickingTheBandClosesThePortAndEnds_data();
+    void closingOrClickingTheBandClosesThePortAndEnds();
     void closingWithoutAPortStillEnds();
 
 private:
@@ -147,11 +150,23 @@ void AlertTest::everyLaterChangeRingsAgainWithTheTone()
     storeTone(QStringLiteral("Ring #3"));
     m_alert->Check1->setChecked(true);
     m_alert->Show();
+    m_alert->move(100, 300);
+    QTest::mouseClick(m_alert->Command1, Qt::LeftButton);
+    // The tone starts once the band and the Alert window are up.
+    QStringList atPlay;
+    m_player->onCommand = [&](const QString& command) {
+        if (command == QLatin1String("Play"))
+            atPlay << QStringLiteral("band %1, Alert %2 at %3")
+                          .arg(m_alert->visual() && m_alert->visual()->isVisible())
+                          .arg(m_alert->isVisible())
+                          .arg(m_alert->y());
+    };
     passes({ QStringLiteral("OK"), QString() });
     QVERIFY(m_player->commands().isEmpty());
 
     passes({ QStringLiteral("RING") });
     QCOMPARE(m_player->commands(), QStringList({ "Close", "Open", "Play" }));
+    QCOMPARE(atPlay, QStringList { "band 1, Alert 1 at 0" });
     Visual* band = m_alert->visual();
     QVERIFY(band);
 
@@ -261,14 +276,61 @@ void AlertTest::activationUnloadsTheSettingsWindowWaitsAndClears()
     QCOMPARE(seenDuringWait, QStringLiteral("waited"));
     QCOMPARE(ms(m_runtime->clock.now()), 3000);
     QVERIFY(Module2::ReceivedText.isEmpty());
+
+    // The user switches to another window and back while the loop listens:
+    // another 3 s wait, and what came meanwhile is dropped again.
+    Form other;
+    other.Show();
+    QTRY_VERIFY(!m_alert->isActiveWindow());
+    Module2::ReceivedText = QStringLiteral("RING");
+    m_alert->activateWindow();
+    QTRY_COMPARE(ms(m_runtime->clock.now()), 6000);
+    QVERIFY(Module2::ReceivedText.isEmpty());
 }
 
-void AlertTest::closingClosesThePortAndEnds()
+void AlertTest::aHandlerInThePassSeesTheNumberPositionOfThePassBefore()
 {
     PtyPair modem;
     Module2::OpenPort(QStringLiteral("COM") + modem.slavePath());
+    modem.write(ModemReply::kCall);
+    // Handlers that run inside a pass's assignment of the text, as the call
+    // log's does, find the position of the pass before: it is set after.
+    QList<int> seenInside;
+    connect(m_alert->txtOut, &TextBox::Change, this, [&] { seenInside << m_alert->NmbrPos; });
+    m_runtime->clock.after(3.0, [] { Runtime::End(); });
+    QVERIFY_THROWS_EXCEPTION(ProgramEnded, ModemLink::Listen(*m_alert));
+
+    const int callPosition = int(ModemReply::kCall.indexOf("NMBR")) + 1 + 7;
+    QCOMPARE(seenInside, QList<int>({ 0, callPosition }));
+    QCOMPARE(m_alert->NmbrPos, 7);
+}
+
+void AlertTest::closingOrClickingTheBandClosesThePortAndEnds_data()
+{
+    QTest::addColumn<bool>("clickTheBand");
+    QTest::newRow("closing the Alert window") << false;
+    QTest::newRow("clicking the band") << true;
+}
+
+void AlertTest::closingOrClickingTheBandClosesThePortAndEnds()
+{
+    QFETCH(bool, clickTheBand);
+    PtyPair modem;
+    Module2::OpenPort(QStringLiteral("COM") + modem.slavePath());
     QVERIFY(Module2::PortIsOpen());
-    QVERIFY_THROWS_EXCEPTION(ProgramEnded, m_alert->Unload());
+    m_alert->Show();
+    passes({ QStringLiteral("OK"), QString(), QStringLiteral("RING") });
+    Visual* band = m_alert->visual();
+    QVERIFY(band && band->isVisible());
+    if (clickTheBand) {
+        // The click as picScr reports it (the band's own tests click it with
+        // the mouse); the program's end is not thrown through Qt's event
+        // delivery.
+        QVERIFY_THROWS_EXCEPTION(ProgramEnded, emit band->picScr->Click());
+        QVERIFY(!band->isVisible());
+    } else {
+        QVERIFY_THROWS_EXCEPTION(ProgramEnded, m_alert->Unload());
+    }
     QCOMPARE(m_runtime->programEnd.count(), 1);
     QVERIFY(!Module2::PortIsOpen());
     // Released: the device opens again.

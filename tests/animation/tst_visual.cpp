@@ -62,7 +62,8 @@ private slots:
 
     void bandSpansTheScreenAtItsFixedHeight();
     void showPlacesAndRaisesWithoutTakingFocus();
-    void timerDrivesFramesOnceLoaded();
+    void timerDrivesFramesOnceLoadedAlsoWhileHidden();
+    void eachFrameReachesTheScreen();
 
     void textIsArialOrItsMetricTwin();
     void fadeStepsTowardsWhite_data();
@@ -141,15 +142,38 @@ void VisualTest::showPlacesAndRaisesWithoutTakingFocus()
     QVERIFY(visual.isVisible());
 }
 
-void VisualTest::timerDrivesFramesOnceLoaded()
+void VisualTest::timerDrivesFramesOnceLoadedAlsoWhileHidden()
 {
     Visual visual({});
     QVERIFY(!visual.Timer1->isActive());
-    visual.Load();
+    expectRaise();
+    visual.Show();
+    // Hidden, as after a click, the band goes on composing frames.
+    visual.Hide();
     QVERIFY(visual.Timer1->isActive());
     QCOMPARE(visual.Timer1->interval(), 50);
     QCOMPARE(visual.textColour(), 0x00000a0a);
     QTRY_VERIFY(visual.textColour() != 0x00000a0a);
+    QVERIFY(!visual.isVisible());
+}
+
+void VisualTest::eachFrameReachesTheScreen()
+{
+    auto visual = loadedBand();
+    expectRaise();
+    visual->Show();
+    QVERIFY(QTest::qWaitForWindowExposed(visual.get()));
+    runFrames(*visual, 3);
+
+    // What the window system holds for picScr, not a fresh rendering.
+    const QRect area = visual->picScr->geometry();
+    const QImage shown
+        = QGuiApplication::primaryScreen()
+              ->grabWindow(visual->winId(), area.x(), area.y(), area.width(), area.height())
+              .toImage()
+              .convertToFormat(QImage::Format_RGB32);
+    QCOMPARE(shown.size(), visual->picBuffer.size());
+    QVERIFY(shown == visual->picBuffer.convertToFormat(QImage::Format_RGB32));
 }
 
 void VisualTest::textIsArialOrItsMetricTwin()

@@ -31,6 +31,8 @@ private slots:
     void unusableLockFolderIsNotAnotherInstance();
 
     void appendLineKeepsWhatWasThere();
+    void programFilesAreFoundBesideOrInstalled_data();
+    void programFilesAreFoundBesideOrInstalled();
     void endUnwindsAndReleasesTheInstanceLock();
     void randomNumbersAreInTheUnitIntervalAndRepeatable();
 
@@ -237,6 +239,37 @@ void RuntimeTest::appendLineKeepsWhatWasThere()
     QCOMPARE(file.readAll(), QByteArray("first\nsecond line\n"));
 
     QVERIFY(!Runtime::AppendLine(runtime.home(), QStringLiteral("a folder is not a file")));
+}
+
+void RuntimeTest::programFilesAreFoundBesideOrInstalled_data()
+{
+    QTest::addColumn<bool>("beside");
+    QTest::addColumn<bool>("installed");
+    QTest::newRow("installed only") << false << true;
+    QTest::newRow("build tree copy first") << true << true;
+    QTest::newRow("missing: beside the program") << false << false;
+}
+
+void RuntimeTest::programFilesAreFoundBesideOrInstalled()
+{
+    QFETCH(bool, beside);
+    QFETCH(bool, installed);
+    // This test runs as <prefix>/bin/tst_runtime.
+    const QString name = QStringLiteral("tone-%1%2.wav").arg(beside).arg(installed);
+    const QString besidePath = QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
+    const QString installedPath = QStringLiteral(INSTALLED_DATA_DIR "/") + name;
+    QVERIFY(QDir().mkpath(QStringLiteral(INSTALLED_DATA_DIR)));
+    for (const auto& [wanted, path] :
+        { std::pair { beside, besidePath }, { installed, installedPath } }) {
+        QFile::remove(path);
+        QFile file(path);
+        QVERIFY(!wanted || file.open(QIODevice::WriteOnly));
+    }
+
+    const QString found = QDir::cleanPath(Runtime::ProgramFile(name));
+    QFile::remove(besidePath);
+    QFile::remove(installedPath);
+    QCOMPARE(found, !beside && installed ? installedPath : besidePath);
 }
 
 void RuntimeTest::endUnwindsAndReleasesTheInstanceLock()

@@ -10,6 +10,7 @@
 #include <QList>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <functional>
 
 // A time in seconds as whole milliseconds, for comparing clock readings
 // that went through the program's single-precision waits.
@@ -90,7 +91,15 @@ public:
     {
         m_events.append(QStringLiteral("fileName=") + fileName);
     }
-    void setCommand(const QString& command) override { m_events.append(command); }
+    void setCommand(const QString& command) override
+    {
+        m_events.append(command);
+        if (onCommand)
+            onCommand(command);
+    }
+    // Called with each command as it arrives, so a test can look at the
+    // program at that moment.
+    std::function<void(const QString&)> onCommand;
     // Lets a test put its own marks between the player's events.
     void mark(const QString& event) { m_events.append(event); }
     const QStringList& events() const { return m_events; }
