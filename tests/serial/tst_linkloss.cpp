@@ -7,8 +7,10 @@
 #include "Fakes.h"
 #include "ModemLink.h"
 #include "Module2.h"
+#include "PictureBox.h"
 #include "PtyPair.h"
 #include "TextBox.h"
+#include "Visual.h"
 
 #include <QFile>
 #include <QProcess>
@@ -144,6 +146,8 @@ private slots:
     void lostModemIsShownAndListeningRecovers_data();
     void lostModemIsShownAndListeningRecovers();
     void muteModemIsShownAndTheFirstTextRings();
+    void bandClickWhileTheModemIsGone_data();
+    void bandClickWhileTheModemIsGone();
     void portHeldByAnotherProcessIsInvalidNamingIt();
     void onlyTerminalsAreOpened_data();
     void onlyTerminalsAreOpened();
@@ -316,6 +320,38 @@ void LinkLossTest::muteModemIsShownAndTheFirstTextRings()
     QVERIFY(again);
     QCOMPARE(again->count, 4);
     QVERIFY(m_runtime->messageBox.notices().isEmpty());
+}
+
+void LinkLossTest::bandClickWhileTheModemIsGone_data()
+{
+    QTest::addColumn<bool>("opened");
+    QTest::addColumn<int>("ends");
+    QTest::newRow("modem gone while listening: the click still ends") << true << 1;
+    QTest::newRow("port never opened: the click does nothing") << false << 0;
+}
+
+void LinkLossTest::bandClickWhileTheModemIsGone()
+{
+    QFETCH(bool, opened);
+    QFETCH(int, ends);
+    PtyPair modem;
+    if (opened) {
+        Module2::OpenPort(QStringLiteral("COM") + modem.slavePath());
+        modem.closeMaster();
+        Module2::ReadPort();
+        QVERIFY(Module2::PortLost());
+    } else {
+        Module2::OpenPort(QStringLiteral("COM/dev/ringwarden-no-modem"));
+    }
+    // A ring has put the band up.
+    for (const char* text : { "OK", "", "RING" })
+        m_alert->setReceivedText(QString::fromLatin1(text));
+    Visual* band = m_alert->visual();
+    QVERIFY(band);
+    try {
+        QTest::mouseClick(band->picScr, Qt::LeftButton, {}, QPoint(10, 10));
+    } catch (const ProgramEnded&) { }
+    QCOMPARE(m_runtime->programEnd.count(), ends);
 }
 
 void LinkLossTest::portHeldByAnotherProcessIsInvalidNamingIt()
