@@ -8,6 +8,7 @@
 #include "ModemLink.h"
 #include "Module2.h"
 #include "PictureBox.h"
+#include "PortUse.h"
 #include "PtyPair.h"
 #include "TextBox.h"
 #include "Visual.h"
@@ -19,6 +20,7 @@
 #include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -149,6 +151,8 @@ private slots:
     void bandClickWhileTheModemIsGone_data();
     void bandClickWhileTheModemIsGone();
     void portHeldByAnotherProcessIsInvalidNamingIt();
+    void holderIsNamedWhereItCanBeSeen_data();
+    void holderIsNamedWhereItCanBeSeen();
     void onlyTerminalsAreOpened_data();
     void onlyTerminalsAreOpened();
     void closingPutsTheTerminalSettingsBack();
@@ -390,6 +394,57 @@ void LinkLossTest::portHeldByAnotherProcessIsInvalidNamingIt()
     Module2::OpenPort(name);
     QVERIFY(m_runtime->messageBox.notices().isEmpty());
     QVERIFY(Module2::PortIsOpen());
+}
+
+void LinkLossTest::holderIsNamedWhereItCanBeSeen_data()
+{
+    // A process table and udev records of our own making: process 77 with
+    // the device among its open files, or process 812 (ModemManager, whose
+    // files we may not read) and what udev says about the device.
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<QByteArray>("udev");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("a terminal program")
+        << "minicom" << QByteArray() << "in use by minicom (pid 77)";
+    QTest::newRow("ModemManager will probe it")
+        << "ModemManager" << QByteArray("E:ID_MM_CANDIDATE=1\n")
+        << "in use by ModemManager (pid 812)";
+    QTest::newRow("ModemManager told to leave it")
+        << "ModemManager" << QByteArray("E:ID_MM_CANDIDATE=1\nE:ID_MM_DEVICE_IGNORE=1\n") << "";
+    QTest::newRow("ModemManager, no udev record") << "ModemManager" << QByteArray() << "";
+}
+
+void LinkLossTest::holderIsNamedWhereItCanBeSeen()
+{
+    QFETCH(QString, holder);
+    QFETCH(QByteArray, udev);
+    QFETCH(QString, named);
+    PtyPair pty;
+    struct stat device
+    {
+    };
+    QCOMPARE(::stat(pty.slavePath().toLocal8Bit().constData(), &device), 0);
+    const QString proc = m_runtime->home() + QStringLiteral("/proc");
+    const QString records = m_runtime->home() + QStringLiteral("/udev");
+    const QString pid = holder == QLatin1String("minicom") ? "77" : "812";
+    QVERIFY(QDir().mkpath(proc + '/' + pid));
+    QVERIFY(QDir().mkpath(records));
+    QFile comm(proc + '/' + pid + QStringLiteral("/comm"));
+    QVERIFY(comm.open(QIODevice::WriteOnly));
+    comm.write(holder.toLatin1() + '\n');
+    comm.close();
+    if (pid == QLatin1String("77")) {
+        QVERIFY(QDir().mkpath(proc + QStringLiteral("/77/fd")));
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), proc + QStringLiteral("/77/fd/0")));
+        QVERIFY(QFile::link(pty.slavePath(), proc + QStringLiteral("/77/fd/3")));
+    }
+    if (!udev.isEmpty()) {
+        QFile record(records
+            + QStringLiteral("/c%1:%2").arg(major(device.st_rdev)).arg(minor(device.st_rdev)));
+        QVERIFY(record.open(QIODevice::WriteOnly));
+        record.write(udev);
+    }
+    QCOMPARE(PortUse::holder(device.st_rdev, proc, records), named);
 }
 
 void LinkLossTest::onlyTerminalsAreOpened_data()
