@@ -105,6 +105,40 @@ void Alert::setNmbrPos(qint16 position)
     takeCallerId(Module2::ReceivedText);
 }
 
+void Alert::linkLost()
+{
+    warn(QStringLiteral("Modem disconnected - reconnecting..."));
+}
+
+void Alert::linkRestored()
+{
+    setWindowTitle(stateCaption());
+}
+
+void Alert::noAnswer(const QString& portName)
+{
+    if (Text1->text().toInt() < 2)
+        Text1->setText(QStringLiteral("2"));
+    warn(QStringLiteral("No answer from the modem on ") + portName);
+}
+
+QString Alert::stateCaption() const
+{
+    const int count = Text1->text().toInt();
+    if (count < 2)
+        return QStringLiteral("Activating modem...");
+    if (count == 2)
+        return QStringLiteral("Listening for calls");
+    return QStringLiteral("The Phone is ringing now");
+}
+
+void Alert::warn(const QString& caption)
+{
+    setVisible(true);
+    raise();
+    setWindowTitle(caption);
+}
+
 Visual* Alert::visual() const
 {
     return m_visual && m_visual->isLoaded() ? m_visual.get() : nullptr;
@@ -140,7 +174,17 @@ void Alert::showVisual()
 {
     // A band the user closed is made afresh, with a new star field.
     if (!m_visual || !m_visual->isLoaded())
-        m_visual = std::make_unique<Visual>([this] { Unload(); });
+        m_visual = std::make_unique<Visual>(
+            [] {
+                // The band closes the port only while it is open. While the
+                // modem is gone the port is ours all the same: the click
+                // still ends the program.
+                if (!Module2::PortIsOpen())
+                    return Module2::PortLost();
+                Module2::ClosePort();
+                return true;
+            },
+            [this] { Unload(); });
     m_visual->Show();
     // A caller ID that came before the band was loaded.
     showCallerOnBand();

@@ -46,6 +46,16 @@ public:
     // ModemLink::Listener
     void setReceivedText(const QString& text) override;
     void setNmbrPos(qint16 position) override;
+    // The modem is gone: the window comes into view (also out of "Stealth
+    // mode") captioned "Modem disconnected - reconnecting...".
+    void linkLost() override;
+    // The modem is back: the caption returns to what the ring count says.
+    void linkRestored() override;
+    // Nothing answered the set-up: the window comes into view captioned
+    // "No answer from the modem on <portName>", and the ring count is lifted
+    // to 2, as if the replies had come and gone, so that the first text that
+    // arrives is taken for a ring.
+    void noAnswer(const QString& portName) override;
 
     // Plays the stored ring tone on `objMMControl`; `strFilename` receives
     // the tone's path, or stays as it was when the choice names no tone.
@@ -82,6 +92,10 @@ private:
     void showCallerOnBand();
     void Label4_Change();
     void Command3_Click();
+    // The caption the ring count calls for.
+    QString stateCaption() const;
+    // Brings the window into view with `caption` while the modem cannot be heard.
+    void warn(const QString& caption);
 
     QPointer<Form> m_startWindow;
     std::unique_ptr<Visual> m_visual;

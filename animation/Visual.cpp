@@ -3,7 +3,6 @@
 #include "Colour.h"
 #include "Conversions.h"
 #include "Module1.h"
-#include "Module2.h"
 #include "PictureBox.h"
 #include "RasterOps.h"
 #include "Runtime.h"
@@ -50,8 +49,9 @@ constexpr qint32 kMaxBrightness = 255;
 
 } // namespace
 
-Visual::Visual(std::function<void()> unloadAlert, QWidget* parent)
+Visual::Visual(std::function<bool()> closePort, std::function<void()> unloadAlert, QWidget* parent)
     : Form(parent)
+    , m_closePort(std::move(closePort))
     , m_unloadAlert(std::move(unloadAlert))
 {
     setWindowTitle(QStringLiteral("Form1"));
@@ -328,9 +328,8 @@ void Visual::Text1_Change()
 
 void Visual::picScr_Click()
 {
-    if (!Module2::PortIsOpen())
+    if (!m_closePort || !m_closePort())
         return;
-    Module2::ClosePort();
     Hide();
     if (m_unloadAlert)
         m_unloadAlert();

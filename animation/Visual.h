@@ -32,9 +32,12 @@ class Visual : public Form
     Q_OBJECT
 
 public:
-    // `unloadAlert` unloads the Alert window: it closes the port if it is
-    // still open and ends the program.
-    explicit Visual(std::function<void()> unloadAlert, QWidget* parent = nullptr);
+    // The owner's two answers to a click on the band: `closePort` closes the
+    // modem's port and returns true when it was open (false: the click does
+    // nothing); `unloadAlert` unloads the Alert window, which ends the
+    // program.
+    Visual(std::function<bool()> closePort, std::function<void()> unloadAlert,
+        QWidget* parent = nullptr);
     ~Visual() override;
 
     // Shows the band: loads it first if needed (building the star field and
@@ -113,6 +116,7 @@ private:
     // Arial's metrics) where Arial is not installed.
     static QFont bannerFont();
 
+    std::function<bool()> m_closePort;
     std::function<void()> m_unloadAlert;
     int m_screenWidthTwips = 0;
     // picText's foreground (its mask's is always black).

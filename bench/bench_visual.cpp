@@ -44,7 +44,7 @@ void frame(benchmark::State& state)
 
     // A loaded band of the given width, its timer stopped: the benchmark
     // drives the frames.
-    Visual visual({});
+    Visual visual({}, {});
     visual.setScreenWidthTwips(static_cast<int>(widthPixels * Runtime::TwipsPerPixelX()));
     visual.Load();
     visual.Timer1->stop();

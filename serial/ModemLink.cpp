@@ -27,23 +27,72 @@ qint16 NmbrPos(const QString& text)
     return static_cast<qint16>(std::min<qint64>(position, std::numeric_limits<qint16>::max()));
 }
 
-void SetUpModem(const QString& portName)
+namespace {
+
+// Waits 0.2 s, then sends the five set-up strings two seconds apart. Stops
+// early when the port goes away meanwhile.
+void sendSetupStrings()
 {
-    Module2::OpenPort(portName);
     Module2::Pause(0.2f);
     for (const QString& command : setupStrings()) {
         Module2::SendString(command);
         Module2::Pause(2.0f);
+        if (Module2::PortLost())
+            return;
     }
+}
+
+// One quiet attempt to get the lost modem back. When the port opens, sets
+// the modem up again and drops its replies; tells the listener how it went.
+void reconnect(Listener& listener)
+{
+    if (!Module2::ReopenPort())
+        return;
+    sendSetupStrings();
+    Module2::ReceivedText.clear();
+    Module2::ReadPort();
+    const bool answered = !Module2::ReceivedText.isEmpty();
+    Module2::ReceivedText.clear();
+    if (Module2::PortLost())
+        return;
+    if (answered)
+        listener.linkRestored();
+    else
+        listener.noAnswer(Module2::LastPortName());
+}
+
+} // namespace
+
+void SetUpModem(const QString& portName)
+{
+    Module2::OpenPort(portName);
+    sendSetupStrings();
     Module2::ReceivedText.clear();
 }
 
 void Listen(Listener& listener)
 {
+    bool firstPass = true;
+    bool told = Module2::PortLost();
+    if (told)
+        listener.linkLost();
     for (;;) {
-        Module2::ReadPort();
+        if (Module2::PortLost())
+            reconnect(listener);
+        else
+            Module2::ReadPort();
         listener.setReceivedText(Module2::ReceivedText);
         listener.setNmbrPos(NmbrPos(Module2::ReceivedText));
+
+        // Say what keeps the calls from being seen.
+        const bool lost = Module2::PortLost();
+        if (lost && !told)
+            listener.linkLost();
+        told = lost;
+        if (firstPass && !lost && Module2::PortIsOpen() && Module2::ReceivedText.isEmpty())
+            listener.noAnswer(Module2::LastPortName());
+        firstPass = false;
+
         Module2::Pause(2.0f);
         Module2::ReceivedText.clear();
     }

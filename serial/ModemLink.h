@@ -23,6 +23,14 @@ public:
     virtual void setReceivedText(const QString& text) = 0;
     // Receives the position of the caller's number in that text.
     virtual void setNmbrPos(qint16 position) = 0;
+    // The modem has gone away (unplugged, reset, switched off); the loop
+    // keeps trying to open it again, once a pass.
+    virtual void linkLost() = 0;
+    // The modem is back and set up again; its replies were dropped.
+    virtual void linkRestored() = 0;
+    // The port `portName` opened but the modem sent nothing in reply to the
+    // set-up.
+    virtual void noAnswer(const QString& portName) = 0;
 };
 
 // The 1-based position of the first "NMBR" in `text` plus 7, which is where
@@ -39,6 +47,16 @@ void SetUpModem(const QString& portName);
 // Polls for good: read the port, hand the text and the number's position to
 // `listener`, wait 2 s, empty the text. Never returns; the program ends from
 // a handler that runs inside one of the waits.
+//
+// Never silently deaf:
+// - when the first pass brings no text although the port is open, the
+//   listener hears noAnswer;
+// - when the port stops working (Module2::PortLost), the listener hears
+//   linkLost once, and every pass from then on tries to open the port again
+//   quietly. Once it opens, the modem is set up again exactly as at the start
+//   (0.2 s, the five strings 2 s apart), its replies are read and dropped, so
+//   they never reach the listener's text, and the listener hears
+//   linkRestored (or noAnswer when nothing came back).
 [[noreturn]] void Listen(Listener& listener);
 
 } // namespace ModemLink

@@ -4,6 +4,7 @@
 #include "Tty.h"
 
 #include <QDeadlineTimer>
+#include <termios.h>
 
 namespace Module2 {
 
@@ -14,26 +15,48 @@ COMMTIMEOUTS PortTimeouts;
 
 namespace {
 
+// The settings the device had before OpenPort changed them.
+termios OriginalSettings {};
+// The port name OpenPort was last given, for reconnecting.
+QString LastName;
+// The open port stopped working while it was held (see PortLost).
+bool Lost = false;
+
 bool holdsPort()
 {
     return PortHandle != 0 && PortHandle != kInvalidHandle;
 }
 
-} // namespace
-
-void OpenPort(const QString& portName)
+// Opens and configures the port. On failure returns false with the two
+// lines of the notice in `text` and `detail`, and no port held.
+bool openAndConfigure(const QString& portName, QString& text, QString& detail)
 {
     // Find and open the device for exclusive use.
     const QString path
         = PortName::devicePath(portName, Runtime::ConfigDir() + QStringLiteral("/ports"));
-    int error = ENOENT;
-    PortHandle = path.isEmpty() ? kInvalidHandle : Tty::openExclusive(path, error);
-    if (PortHandle == kInvalidHandle) {
-        Runtime::MsgBox(portName + QStringLiteral(" invalid"),
-            path.isEmpty() ? QStringLiteral("No serial device is named.")
-                           : Tty::describeError(error, path));
-        return;
+    Tty::Opened opened;
+    if (path.isEmpty())
+        opened.error = ENOENT;
+    else
+        opened = Tty::openExclusive(path);
+    if (opened.notATerminal) {
+        PortHandle = kInvalidHandle;
+        text = QStringLiteral("error in setcommstate");
+        detail = path + QStringLiteral(": the device does not take serial-port settings.");
+        return false;
     }
+    PortHandle = opened.fd < 0 ? kInvalidHandle : opened.fd;
+    if (PortHandle == kInvalidHandle) {
+        text = portName + QStringLiteral(" invalid");
+        if (path.isEmpty())
+            detail = QStringLiteral("No serial device is named.");
+        else if (!opened.refusal.isEmpty())
+            detail = path + QStringLiteral(": ") + opened.refusal + QLatin1Char('.');
+        else
+            detail = Tty::describeError(opened.error, path);
+        return false;
+    }
+    OriginalSettings = opened.original;
 
     // The kernel's queues have a fixed size (4 KiB each way on a serial
     // port), so there is nothing to size here.
@@ -70,24 +93,71 @@ void OpenPort(const QString& portName)
     PortDCB.BaudRate = 57600;
 
     if (!SetCommState(PortHandle, PortDCB)) {
-        Runtime::MsgBox(QStringLiteral("error in setcommstate"),
-            path + QStringLiteral(": the device does not take serial-port settings."));
-        Tty::closeExclusive(PortHandle);
+        text = QStringLiteral("error in setcommstate");
+        detail = path + QStringLiteral(": the device does not take serial-port settings.");
+        Tty::closeExclusive(PortHandle, &OriginalSettings);
         PortHandle = kInvalidHandle;
-        return;
+        return false;
     }
 
     // Flush stale I/O: nothing received before the set-up is ever read.
     Tty::purge(PortHandle);
+    return true;
+}
+
+// The held port stopped working: let it go and remember that it did.
+void markLost()
+{
+    Tty::closeExclusive(PortHandle, &OriginalSettings);
+    PortHandle = kInvalidHandle;
+    Lost = true;
+}
+
+} // namespace
+
+void OpenPort(const QString& portName)
+{
+    LastName = portName;
+    Lost = false;
+    QString text;
+    QString detail;
+    if (!openAndConfigure(portName, text, detail))
+        Runtime::MsgBox(text, detail);
+}
+
+bool ReopenPort()
+{
+    if (holdsPort())
+        return true;
+    QString text;
+    QString detail;
+    if (!openAndConfigure(LastName, text, detail))
+        return false;
+    Lost = false;
+    return true;
+}
+
+bool PortLost()
+{
+    return Lost;
+}
+
+const QString& LastPortName()
+{
+    return LastName;
 }
 
 void SendString(const QString& text)
 {
     if (!holdsPort() || text.isEmpty())
         return;
-    // A short or failed write goes unnoticed, like every other modem reply.
-    (void)Tty::writeWithin(
-        PortHandle, text.toLatin1(), static_cast<int>(PortTimeouts.WriteTotalTimeoutConstant));
+    // A short write (the modem holding CTS low) goes unnoticed, like every
+    // other modem reply; a device that is gone is remembered.
+    int error = 0;
+    (void)Tty::writeWithin(PortHandle, text.toLatin1(),
+        static_cast<int>(PortTimeouts.WriteTotalTimeoutConstant), &error);
+    if (Tty::meansGone(error))
+        markLost();
 }
 
 void ReadPort()
@@ -98,7 +168,10 @@ void ReadPort()
     const int gapMs = static_cast<int>(PortTimeouts.ReadTotalTimeoutConstant);
     for (qsizetype count = 0; count < kMaxDrainBytes && !drainLimit.hasExpired(); ++count) {
         unsigned char byte = 0;
-        if (Tty::readByte(PortHandle, gapMs, byte) != Tty::ReadResult::Byte)
+        const Tty::ReadResult result = Tty::readByte(PortHandle, gapMs, byte);
+        if (result == Tty::ReadResult::Gone)
+            markLost();
+        if (result != Tty::ReadResult::Byte)
             break;
         ReceivedText += QChar(byte);
     }
@@ -109,8 +182,9 @@ void ClosePort()
     if (!holdsPort())
         return;
     Tty::setDtr(PortHandle, false);
-    Tty::closeExclusive(PortHandle);
+    Tty::closeExclusive(PortHandle, &OriginalSettings);
     PortHandle = kInvalidHandle;
+    Lost = false;
 }
 
 void SetDCBFlag(qint32 mask, qint16 value)
@@ -128,7 +202,12 @@ void SetDCBFlag(qint32 mask, qint16 value)
 
 bool PortIsOpen()
 {
-    return holdsPort() && GetCommState(PortHandle, PortDCB);
+    if (!holdsPort())
+        return false;
+    if (GetCommState(PortHandle, PortDCB))
+        return true;
+    markLost();
+    return false;
 }
 
 } // namespace Module2

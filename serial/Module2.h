@@ -10,8 +10,9 @@
 //
 // All of it runs on the window thread and is synchronous: nothing arrives
 // unless ReadPort is called. Failures other than the port not opening or
-// refusing its settings are ignored on purpose: the program polls again two
-// seconds later, and a port that has gone away simply yields nothing.
+// refusing its settings are not reported here: the program polls again two
+// seconds later. A port that has gone away is let go and remembered
+// (PortLost), so the listening loop can say so and open it again.
 namespace Module2 {
 
 // Everything read from the port since it was last emptied, one character
@@ -38,18 +39,41 @@ constexpr int kMaxDrainMs = 1000;
 // exclusive use, and empties both queues. When the device does not open
 // (missing, no permission, in use), shows "<portName> invalid" and leaves
 // PortHandle at kInvalidHandle; when it opens but refuses the settings,
-// shows "error in setcommstate" and closes it again. Meant to be called once
-// per run.
+// shows "error in setcommstate" and closes it again. Only a terminal is
+// taken: a regular file, a FIFO, a folder, the console, /dev/tty and
+// /dev/ptmx are "invalid" without being locked or written, and so is a
+// device another process has open (the notice's second line names it where
+// it can be seen). The device's own terminal settings are kept and put back
+// by ClosePort. Meant to be called once per run.
 void OpenPort(const QString& portName);
 
+// Opens the port OpenPort was last given again, the same way but quietly:
+// no notice on failure. The port name is resolved anew, so a ports-folder
+// link or a /dev/serial/by-id name now pointing at another device is
+// followed. True when the port is held afterwards (also when it still was).
+bool ReopenPort();
+
+// True once the held port has stopped working: a read or write failed the
+// way a device that is gone fails (EIO, ENXIO, ENODEV, EBADF, a hang-up), or
+// PortIsOpen found the kernel no longer describes it. The port has then been
+// let go (PortHandle is kInvalidHandle). False again after OpenPort,
+// a successful ReopenPort, or ClosePort.
+bool PortLost();
+
+// The port name OpenPort was last given.
+const QString& LastPortName();
+
 // Writes the text's bytes (one per character), giving up after the write
-// time-out (100 ms). Adds no terminator. Does nothing without a port.
+// time-out (100 ms). Adds no terminator. Does nothing without a port. A
+// write that times out is silent; one that finds the device gone lets the
+// port go and sets PortLost.
 void SendString(const QString& text);
 
 // Appends every byte that arrives without a gap of 10 ms or more to
 // ReceivedText, then returns: about 10 ms after the last byte, or after
 // kMaxDrainBytes / kMaxDrainMs. Returns at once without a port; a read error
-// (the device unplugged) ends the call quietly.
+// ends the call quietly, and one that means the device is gone (unplugged)
+// also lets the port go and sets PortLost.
 void ReadPort();
 
 // Lowers DTR, which makes the modem hang up, and releases the port. Does
@@ -68,7 +92,8 @@ inline void Pause(float seconds)
 void SetDCBFlag(qint32 mask, qint16 value);
 
 // True while the kernel still describes the port's settings (read into
-// PortDCB): the port is open and has not gone away.
+// PortDCB): the port is open and has not gone away. A held port that fails
+// the test is let go and PortLost set.
 bool PortIsOpen();
 
 } // namespace Module2

@@ -2,8 +2,15 @@
 
 #include "Runtime.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
 #include <QSettings>
 #include <QVariant>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace RegModule {
 namespace {
@@ -48,6 +55,49 @@ QString textOf(const QVariant& value)
     return text;
 }
 
+// Values the store refused, kept for the rest of this run so that what the
+// user chose still holds, by store file and key, and the store files the
+// user has been told about.
+struct Unsaved
+{
+    QHash<QString, QString> values;
+    QSet<QString> told;
+};
+
+QString unsavedKey(const QString& path, const QString& key)
+{
+    return path + QLatin1Char('\n') + key;
+}
+
+Unsaved& unsaved()
+{
+    static Unsaved state;
+    return state;
+}
+
+// Why `path` cannot be written, in a few words.
+QString whyNotWritable(const QString& path)
+{
+    const QFileInfo file(path);
+    const QFileInfo folder(file.absolutePath());
+    if (file.isDir())
+        return QStringLiteral("a folder stands where the file should be");
+    if (folder.exists() && !folder.isDir())
+        return folder.filePath() + QStringLiteral(" is not a folder");
+    const QString probe = file.exists() ? path : folder.filePath();
+    if (::access(probe.toLocal8Bit().constData(), W_OK) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return QStringLiteral("the file could not be written");
+}
+
+// Makes the store's folder private to the user when it is missing.
+void makePrivateFolder(const QString& folder)
+{
+    if (QFileInfo::exists(folder) || !QDir().mkpath(folder))
+        return;
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 } // namespace
 
 QString storeFile()
@@ -66,24 +116,41 @@ QString GetRegValue(Root root, const QString& keyPath, const QString& valueName)
     // A file that cannot be opened or parsed leaves status() at AccessError
     // or FormatError. Either way value() returns what could be read, and an
     // invalid QVariant for the rest, which reads as "".
-    const QSettings store(storeFile(), QSettings::NativeFormat);
-    return textOf(store.value(settingsKey(keyPath, valueName)));
+    const QString path = storeFile();
+    const QString key = settingsKey(keyPath, valueName);
+    const auto refused = unsaved().values.constFind(unsavedKey(path, key));
+    if (refused != unsaved().values.constEnd())
+        return *refused;
+    const QSettings store(path, QSettings::NativeFormat);
+    return textOf(store.value(key));
 }
 
 void SetRegValue(Root root, const QString& keyPath, const QString& valueName, const QString& value)
 {
     if (root != HKEY_CURRENT_USER)
         return;
-    QSettings store(storeFile(), QSettings::NativeFormat);
-    store.setValue(settingsKey(keyPath, valueName), value);
+    const QString path = storeFile();
+    const QString key = settingsKey(keyPath, valueName);
+    makePrivateFolder(QFileInfo(path).absolutePath());
+    QSettings store(path, QSettings::NativeFormat);
+    store.setValue(key, value);
     store.sync();
-    // Write failures are not reported, by design; the value is simply not
-    // stored. status() is not used to decide anything here, because it is not
-    // reliable for that. It reports a damaged file only after the damaged
-    // section has been parsed, and not at all when this process had already
-    // read the same, unchanged file. And neither error can make sync() lose a
-    // readable value: on AccessError QSettings does not touch the file, and
-    // on FormatError it rewrites every value it could parse.
+    // A damaged file (FormatError) is still rewritten with every value that
+    // could be read, so only a refused write counts as a failure.
+    if (store.status() != QSettings::AccessError) {
+        unsaved().values.remove(unsavedKey(path, key));
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+        return;
+    }
+    // The value holds for this run all the same, and the user hears once
+    // that it will be forgotten.
+    unsaved().values.insert(unsavedKey(path, key), value);
+    if (unsaved().told.contains(path))
+        return;
+    unsaved().told.insert(path);
+    Runtime::MsgBox(QStringLiteral("Settings cannot be saved"),
+        path + QStringLiteral(": ") + whyNotWritable(path)
+            + QStringLiteral(". Your choices hold until Ringwarden ends."));
 }
 
 } // namespace RegModule

@@ -12,8 +12,9 @@
 // "Sound" is the entry Ringwarden\Sound\Sound of the section [Software].
 //
 // Every call opens the file, does its one read or write and releases it, so a
-// value another process wrote is seen at the next read. Both calls are silent:
-// whatever goes wrong, a read gives "" and a write reports nothing.
+// value another process wrote is seen at the next read. A read is silent:
+// whatever goes wrong, it gives "". A write the store refuses is not: see
+// SetRegValue.
 namespace RegModule {
 
 // A root of the store. Only the current user's root holds values.
@@ -39,17 +40,17 @@ QString GetRegValue(Root root, const QString& keyPath, const QString& valueName)
 // The file is rewritten as a whole, under a lock file
 // (ringwarden.conf.lock) that serialises writers in different processes. A
 // writer that holds the lock re-reads the file and merges its change, so
-// values written meanwhile by another process are kept. A failed write leaves
-// the earlier file as it was:
+// values written meanwhile by another process are kept. The folder is made
+// private to the user (0700) when it is created, the file is kept private
+// (0600). A failed write leaves the earlier file as it was:
 // - a file that cannot be opened for reading or cannot be written (no
-//   permission, a folder in its place) is never rewritten, and the new
-//   value is lost;
+//   permission, a folder in its place) is never rewritten. The value is then
+//   kept in this process for the rest of the run, so GetRegValue here still
+//   reads it, and the first such failure of the run shows a notice "Settings
+//   cannot be saved" with the file's path and the reason. Other processes
+//   and the next run see the file unchanged;
 // - in a file with damaged lines, every value that could be read is kept and
 //   the damaged lines are dropped by the rewrite.
-// When the file exists but cannot be written, QSettings keeps the refused
-// value pending in this process: later reads here see it, and the next write
-// tries again to store it. Other processes and the next run see the file
-// unchanged.
 void SetRegValue(Root root, const QString& keyPath, const QString& valueName, const QString& value);
 
 // The file that holds the store for the current environment.

@@ -20,7 +20,7 @@ namespace {
 // the frames.
 std::unique_ptr<Visual> loadedBand(int widthPixels = 1366)
 {
-    auto visual = std::make_unique<Visual>(std::function<void()> {});
+    auto visual = std::make_unique<Visual>(std::function<bool()> {}, std::function<void()> {});
     visual->setScreenWidthTwips(static_cast<int>(widthPixels * Runtime::TwipsPerPixelX()));
     visual->Load();
     visual->Timer1->stop();

@@ -4,9 +4,7 @@
 
 #include "Fakes.h"
 #include "Module1.h"
-#include "Module2.h"
 #include "PictureBox.h"
-#include "PtyPair.h"
 #include "TextBox.h"
 #include "Visual.h"
 
@@ -22,9 +20,10 @@ namespace {
 constexpr qint32 kWhite = 0xffffff;
 const QRgb kBackground = qRgb(128, 64, 64);
 
-std::unique_ptr<Visual> loadedBand(int widthPixels = 1366, std::function<void()> unloadAlert = {})
+std::unique_ptr<Visual> loadedBand(int widthPixels = 1366, std::function<bool()> closePort = {},
+    std::function<void()> unloadAlert = {})
 {
-    auto visual = std::make_unique<Visual>(std::move(unloadAlert));
+    auto visual = std::make_unique<Visual>(std::move(closePort), std::move(unloadAlert));
     visual->setScreenWidthTwips(static_cast<int>(widthPixels * Runtime::TwipsPerPixelX()));
     visual->Load();
     visual->Timer1->stop();
@@ -88,19 +87,17 @@ private:
 void VisualTest::init()
 {
     m_runtime = std::make_unique<TestRuntime>();
-    Module2::PortHandle = 0;
 }
 
 void VisualTest::cleanup()
 {
-    Module2::ClosePort();
     m_runtime.reset();
 }
 
 void VisualTest::bandSpansTheScreenAtItsFixedHeight()
 {
     // Loaded the way the program does it: the screen's own width.
-    Visual visual({});
+    Visual visual({}, {});
     visual.Load();
     visual.Timer1->stop();
     const int screenWidth = QGuiApplication::primaryScreen()->geometry().width();
@@ -116,7 +113,7 @@ void VisualTest::bandSpansTheScreenAtItsFixedHeight()
 
 void VisualTest::showPlacesAndRaisesWithoutTakingFocus()
 {
-    Visual visual({});
+    Visual visual({}, {});
     expectRaise();
     visual.Show();
     QVERIFY(visual.isVisible());
@@ -144,7 +141,7 @@ void VisualTest::showPlacesAndRaisesWithoutTakingFocus()
 
 void VisualTest::timerDrivesFramesOnceLoadedAlsoWhileHidden()
 {
-    Visual visual({});
+    Visual visual({}, {});
     QVERIFY(!visual.Timer1->isActive());
     expectRaise();
     visual.Show();
@@ -357,28 +354,23 @@ void VisualTest::shiftColourClampsEachChannel()
 
 void VisualTest::clickWithPortOpenClosesItBeforeUnloadingAlert()
 {
-    PtyPair pty;
-    Module2::OpenPort(QStringLiteral("COM") + pty.slavePath());
-    QVERIFY(Module2::PortIsOpen());
-
-    int unloads = 0;
-    bool portOpenInside = true;
-    bool visibleInside = true;
+    // The owner closes the port, then the band hides, then the owner unloads
+    // the Alert window.
+    QStringList steps;
     Visual* band = nullptr;
-    auto visual = loadedBand(1366, [&] {
-        ++unloads;
-        portOpenInside = Module2::PortIsOpen();
-        visibleInside = band->isVisible();
-    });
+    auto visual = loadedBand(
+        1366,
+        [&] {
+            steps << (band->isVisible() ? "close port while shown" : "close port while hidden");
+            return true;
+        },
+        [&] { steps << (band->isVisible() ? "unload while shown" : "unload while hidden"); });
     band = visual.get();
     expectRaise();
     visual->Show();
     QTest::mouseClick(visual->picScr, Qt::LeftButton, {}, QPoint(683, 55));
 
-    QCOMPARE(unloads, 1);
-    QVERIFY(!portOpenInside);
-    QVERIFY(!visibleInside);
-    QVERIFY(!Module2::PortIsOpen());
+    QCOMPARE(steps, QStringList({ "close port while shown", "unload while hidden" }));
     QVERIFY(!visual->isVisible());
     QVERIFY(visual->isLoaded());
 }
@@ -386,11 +378,19 @@ void VisualTest::clickWithPortOpenClosesItBeforeUnloadingAlert()
 void VisualTest::clickWithPortClosedChangesNothing()
 {
     int unloads = 0;
-    auto visual = loadedBand(1366, [&] { ++unloads; });
+    int asked = 0;
+    auto visual = loadedBand(
+        1366,
+        [&] {
+            ++asked;
+            return false;
+        },
+        [&] { ++unloads; });
     expectRaise();
     visual->Show();
     visual->Timer1->start();
     QTest::mouseClick(visual->picScr, Qt::LeftButton, {}, QPoint(10, 10));
+    QCOMPARE(asked, 1);
     QCOMPARE(unloads, 0);
     QVERIFY(visual->isVisible());
     QVERIFY(visual->isLoaded());

@@ -25,7 +25,14 @@ public:
     };
     void setReceivedText(const QString& text) override { passes.append({ m_clock.now(), text }); }
     void setNmbrPos(qint16 position) override { passes.last().position = position; }
+    void linkLost() override { events << QStringLiteral("lost"); }
+    void linkRestored() override { events << QStringLiteral("restored"); }
+    void noAnswer(const QString& portName) override
+    {
+        events << QStringLiteral("no answer on ") + portName;
+    }
     QList<Pass> passes;
+    QStringList events;
 
 private:
     const TestClock& m_clock;
@@ -128,6 +135,7 @@ void ModemLinkTest::firstPassCarriesTheRepliesAndEveryPassIsHandedOn()
     listenUntil(listener, 19.0);
 
     QCOMPARE(listener.passes.size(), 5);
+    QCOMPARE(listener.events, QStringList());
     const QString replies = QString::fromLatin1(kOk.repeated(5));
     QCOMPARE(listener.passes.at(0).text, replies);
     QCOMPARE(listener.passes.at(0).position, 7);
@@ -154,6 +162,7 @@ void ModemLinkTest::failedOpenCarriesOnWithoutAPort()
     Module2::ReceivedText = QStringLiteral("left over");
     m_runtime->clock.at(10.5, [] { Module2::ReceivedText = QStringLiteral("left over"); });
     listenUntil(listener, 17.0);
+    QCOMPARE(listener.events, QStringList());
     QCOMPARE(listener.passes.size(), 4);
     QCOMPARE(listener.passes.at(0).text, QStringLiteral("left over"));
     for (int i = 1; i < listener.passes.size(); ++i)

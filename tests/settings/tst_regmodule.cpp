@@ -11,6 +11,7 @@
 #include <QSettings>
 #include <QtTest>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using RegModule::GetRegValue;
@@ -89,6 +90,9 @@ private slots:
     void damagedFileReadsWhatItCanAndAWriteKeepsThat();
     void unusableFileIsNeverRewritten_data();
     void unusableFileIsNeverRewritten();
+    void refusedWriteHoldsForTheRunAndIsToldOnce_data();
+    void refusedWriteHoldsForTheRunAndIsToldOnce();
+    void storeIsPrivateToTheUser();
 
 private:
     std::unique_ptr<TestRuntime> m_runtime;
@@ -404,6 +408,60 @@ void RegModuleTest::unusableFileIsNeverRewritten()
         QVERIFY(QFile::setPermissions(path, readWrite));
         QCOMPARE(contentOf(path), content);
     }
+}
+
+void RegModuleTest::refusedWriteHoldsForTheRunAndIsToldOnce_data()
+{
+    QTest::addColumn<bool>("fileInTheFolder");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("folder in place of the file") << false << "a folder stands where the file";
+    QTest::newRow("file in place of the folder") << true << "is not a folder";
+}
+
+void RegModuleTest::refusedWriteHoldsForTheRunAndIsToldOnce()
+{
+    QFETCH(bool, fileInTheFolder);
+    QFETCH(QString, reason);
+    const QString path = RegModule::storeFile();
+    if (fileInTheFolder)
+        QVERIFY(writeFile(QFileInfo(path).absolutePath(), "not a folder"));
+    else
+        QVERIFY(QDir().mkpath(path));
+
+    // The user ticked the sound box and chose a tone: it still plays this run.
+    SetRegValue(HKEY_CURRENT_USER, kSound, QStringLiteral("Sound"), QStringLiteral("Ring #4"));
+    QCOMPARE(readSound(), QStringLiteral("Ring #4"));
+    QCOMPARE(m_runtime->messageBox.texts(), QStringList { "Settings cannot be saved" });
+    const QString detail = m_runtime->messageBox.notices().first().detail;
+    QVERIFY2(detail.contains(path) && detail.contains(reason), qPrintable(detail));
+
+    // Told once; a later choice holds as well.
+    SetRegValue(HKEY_CURRENT_USER, kEula, QStringLiteral("Eula"), QStringLiteral("^"));
+    SetRegValue(HKEY_CURRENT_USER, kSound, QStringLiteral("Sound"), QStringLiteral("Ring #5"));
+    QCOMPARE(readSound(), QStringLiteral("Ring #5"));
+    QCOMPARE(readEula(), QStringLiteral("^"));
+    QCOMPARE(m_runtime->messageBox.notices().size(), 1);
+    // Nothing reached the store.
+    QString soundElsewhere;
+    QVERIFY(runHelper({ QStringLiteral("get"), kSound, QStringLiteral("Sound") }, &soundElsewhere));
+    QCOMPARE(soundElsewhere, QString());
+}
+
+void RegModuleTest::storeIsPrivateToTheUser()
+{
+    const QString path = RegModule::storeFile();
+    const mode_t previous = ::umask(022);
+    const auto restore = qScopeGuard([&] { ::umask(previous); });
+    SetRegValue(HKEY_CURRENT_USER, kSound, QStringLiteral("Sound"), QStringLiteral("Ring #1"));
+    const auto mode = [](const QString& file) {
+        struct stat status
+        {
+        };
+        return ::stat(file.toLocal8Bit().constData(), &status) == 0 ? status.st_mode & 07777 : 0u;
+    };
+    QCOMPARE(mode(path), 0600u);
+    QCOMPARE(mode(QFileInfo(path).absolutePath()), 0700u);
+    QVERIFY(m_runtime->messageBox.notices().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(RegModuleTest)
