@@ -181,7 +181,6 @@ private:
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 
     std::string m_lineBuffer;
-    bool m_lineOverflow = false;
     std::map<std::string, int, std::less<>> m_settings;
     std::vector<int> m_registers;
     std::optional<Call> m_call;
