@@ -1,5 +1,7 @@
 #include "Alert.h"
 
+#include "CallNotifier.h"
+#include "DesktopSession.h"
 #include "Label.h"
 #include "MediaPlayer.h"
 #include "Module2.h"
@@ -37,6 +39,9 @@ Alert::Alert(QWidget* parent)
     , Command3(new QPushButton(QStringLiteral("VIEW LOG FILE"), this))
     , Label4(new Label(QString(), this))
     , MMControl1(std::make_unique<QtMediaPlayer>())
+    , m_desktop(std::make_unique<SystemDesktopSession>(
+          QStringLiteral("Ringwarden"), QImage(QStringLiteral(":/ringwarden/ringwarden.xpm"))))
+    , m_callNotifier(std::make_unique<CallNotifier>(*m_desktop))
 {
     setWindowTitle(QStringLiteral("Activating modem..."));
     setWindowIcon(QIcon(QStringLiteral(":/ringwarden/ringwarden.xpm")));
@@ -87,6 +92,9 @@ void Alert::setPlayer(std::unique_ptr<MediaPlayer> player)
 
 void Alert::setReceivedText(const QString& text)
 {
+    // Any text from the modem keeps the current call going.
+    if (!text.isEmpty())
+        m_callNotifier->modemSpoke();
     txtOut->setText(text);
 }
 
@@ -124,6 +132,15 @@ void Alert::txtOut_Change()
         QString strFilename;
         PlaySound(*MMControl1, strFilename);
     }
+
+    // Last, so the band, the window and the tone never wait for the desktop.
+    if (count > 2)
+        m_callNotifier->ring(notifiedCaller());
+}
+
+QString Alert::notifiedCaller() const
+{
+    return QString();
 }
 
 void Alert::showVisual()

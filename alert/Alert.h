@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <memory>
 
+class CallNotifier;
+class DesktopSession;
 class Label;
 class MediaPlayer;
 class TextBox;
@@ -66,7 +68,12 @@ private:
     void txtOut_Change();
     void Command1_Click();
     void showVisual();
+    // The caller as the ringing shows it, for the desktop notification.
+    QString notifiedCaller() const;
 
     QPointer<Form> m_startWindow;
     std::unique_ptr<Visual> m_visual;
+    // Wakes the screen and notifies the desktop at each ring.
+    std::unique_ptr<DesktopSession> m_desktop;
+    std::unique_ptr<CallNotifier> m_callNotifier;
 };
