@@ -39,9 +39,7 @@ void CallNotifier::modemSpoke()
 
 void CallNotifier::ring(const QString& caller)
 {
-    // Step 1: which call this ring belongs to.
-    if (m_inCall && silence() >= kCallGap)
-        m_inCall = false;
+    // Step 1: which call this ring belongs to (modemSpoke ends a call).
     if (!m_inCall) {
         m_inCall = true;
         m_shown = false;
