@@ -9,7 +9,8 @@ class DesktopSession;
 //
 // The modem does not say when a call ends, so a call is taken to be over once
 // the modem has said nothing for `kCallGap` seconds (longer than any ring
-// cadence); the next ring after that is a new call with a new notification.
+// cadence); the modem's next text after that starts a new call with a new
+// notification.
 // Within a call the notification is shown at the first ring and changed in
 // place when the caller becomes known or changes; further rings send nothing
 // new.
