@@ -1,7 +1,9 @@
 #include "Alert.h"
 
 #include "CallLog.h"
+#include "CallNotifier.h"
 #include "CallerId.h"
+#include "DesktopSession.h"
 #include "Label.h"
 #include "MediaPlayer.h"
 #include "Module2.h"
@@ -42,6 +44,9 @@ Alert::Alert(QWidget* parent)
     , Command3(new QPushButton(QStringLiteral("VIEW LOG FILE"), this))
     , Label4(new Label(QString(), this))
     , MMControl1(std::make_unique<QtMediaPlayer>())
+    , m_desktop(std::make_unique<SystemDesktopSession>(
+          QStringLiteral("Ringwarden"), QImage(QStringLiteral(":/ringwarden/ringwarden.xpm"))))
+    , m_callNotifier(std::make_unique<CallNotifier>(*m_desktop))
 {
     setWindowTitle(QStringLiteral("Activating modem..."));
     setWindowIcon(QIcon(QStringLiteral(":/ringwarden/icons/ringwarden-16.png")));
@@ -94,6 +99,12 @@ void Alert::setPlayer(std::unique_ptr<MediaPlayer> player)
 
 void Alert::setReceivedText(const QString& text)
 {
+    // Any text from the modem keeps the current call going.
+    if (!text.isEmpty())
+        m_callNotifier->modemSpoke();
+    // Before the text goes in, so the ring reaction it sets off already
+    // names this pass's caller on the band and in the notification.
+    takeCaller(text);
     txtOut->setText(text);
 }
 
@@ -101,8 +112,10 @@ void Alert::setNmbrPos(qint16 position)
 {
     NmbrPos = position;
     // The loop empties the text only after its pause: it is still this
-    // pass's text.
-    takeCallerId(Module2::ReceivedText);
+    // pass's text. Empty for a pass without caller ID, so the next call's
+    // number is a change even when it is the same number.
+    const std::optional<CallerId::Caller> caller = CallerId::find(Module2::ReceivedText);
+    Label4->setCaption(caller ? caller->number : QString());
 }
 
 void Alert::linkLost()
@@ -168,6 +181,10 @@ void Alert::txtOut_Change()
         QString strFilename;
         PlaySound(*MMControl1, strFilename);
     }
+
+    // Last, so the band, the window and the tone never wait for the desktop.
+    if (count > 2)
+        m_callNotifier->ring(m_callerDescription);
 }
 
 void Alert::showVisual()
@@ -190,16 +207,12 @@ void Alert::showVisual()
     showCallerOnBand();
 }
 
-void Alert::takeCallerId(const QString& text)
+void Alert::takeCaller(const QString& text)
 {
-    const std::optional<CallerId::Caller> caller = CallerId::find(text);
-    if (caller) {
+    if (const std::optional<CallerId::Caller> caller = CallerId::find(text)) {
         m_callerDescription = CallerId::describe(*caller);
         showCallerOnBand();
     }
-    // Empty for a pass without caller ID, so the next call's number is a
-    // change even when it is the same number.
-    Label4->setCaption(caller ? caller->number : QString());
 }
 
 void Alert::showCallerOnBand()

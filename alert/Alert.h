@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <memory>
 
+class CallNotifier;
+class DesktopSession;
 class Label;
 class MediaPlayer;
 class TextBox;
@@ -88,7 +90,8 @@ private:
     void Command1_Click();
     void showVisual();
     // Who is calling (the call log and the band's text)
-    void takeCallerId(const QString& text);
+    // Keeps the caller that `text` reports, if any, and shows it on the band.
+    void takeCaller(const QString& text);
     void showCallerOnBand();
     void Label4_Change();
     void Command3_Click();
@@ -100,4 +103,7 @@ private:
     QPointer<Form> m_startWindow;
     std::unique_ptr<Visual> m_visual;
     QString m_callerDescription;
+    // Wakes the screen and notifies the desktop at each ring.
+    std::unique_ptr<DesktopSession> m_desktop;
+    std::unique_ptr<CallNotifier> m_callNotifier;
 };

@@ -1,0 +1,169 @@
+#include "DesktopSession.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
+#include <QVariantMap>
+
+// Xlib's macros (Bool, Status, None...) clash with Qt's names: its headers
+// come last.
+#include <X11/Xlib.h>
+#include <X11/extensions/dpms.h>
+
+namespace {
+
+const QString kNotifications = QStringLiteral("org.freedesktop.Notifications");
+const QString kNotificationsPath = QStringLiteral("/org/freedesktop/Notifications");
+const QString kScreenSaver = QStringLiteral("org.freedesktop.ScreenSaver");
+const QString kGnomeScreenSaver = QStringLiteral("org.gnome.ScreenSaver");
+const QString kLogin = QStringLiteral("org.freedesktop.login1");
+
+// The icon as the "image-data" hint: (iiibiiay) width, height, row stride,
+// alpha, bits per sample, channels, RGBA bytes.
+QDBusArgument imageData(const QImage& icon)
+{
+    const QImage rgba = icon.convertToFormat(QImage::Format_RGBA8888);
+    QDBusArgument argument;
+    argument.beginStructure();
+    argument << rgba.width() << rgba.height() << int(rgba.bytesPerLine()) << true << 8 << 4
+             << QByteArray(reinterpret_cast<const char*>(rgba.constBits()), rgba.sizeInBytes());
+    argument.endStructure();
+    return argument;
+}
+
+} // namespace
+
+SystemDesktopSession::SystemDesktopSession(
+    const QString& appName, const QImage& icon, QObject* parent)
+    : QObject(parent)
+    , m_appName(appName)
+    , m_icon(icon)
+    , m_sessionBus(QDBusConnection::sessionBus())
+    , m_systemBus(QDBusConnection::systemBus())
+{
+    // Only a local X server named in the environment; without one the
+    // X11 part is skipped.
+    if (!qEnvironmentVariableIsEmpty("DISPLAY"))
+        m_display = XOpenDisplay(nullptr);
+}
+
+SystemDesktopSession::~SystemDesktopSession()
+{
+    if (m_display)
+        XCloseDisplay(m_display);
+}
+
+void SystemDesktopSession::wakeScreen()
+{
+    wakeX11();
+
+    // The freedesktop screen saver, at both paths desktops export it on.
+    // The answers are not examined: a desktop without it just says no.
+    for (const QString& path :
+        { QStringLiteral("/org/freedesktop/ScreenSaver"), QStringLiteral("/ScreenSaver") }) {
+        m_sessionBus.asyncCall(QDBusMessage::createMethodCall(
+            kScreenSaver, path, kScreenSaver, QStringLiteral("SimulateUserActivity")));
+    }
+
+    // GNOME: SetActive(false) lifts the curtain, but on a locked session it
+    // unlocks too, so ask logind first and only go on when it says
+    // "not locked". No answer, or any doubt, leaves GNOME alone (its lock
+    // screen still wakes for the critical notification).
+    QDBusMessage lockedHint = QDBusMessage::createMethodCall(kLogin,
+        QStringLiteral("/org/freedesktop/login1/session/auto"),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    lockedHint << QStringLiteral("org.freedesktop.login1.Session") << QStringLiteral("LockedHint");
+    auto* watcher = new QDBusPendingCallWatcher(m_systemBus.asyncCall(lockedHint), this);
+    connect(
+        watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
+            call->deleteLater();
+            const QDBusPendingReply<QDBusVariant> reply = *call;
+            if (reply.isError())
+                return;
+            const QVariant locked = reply.value().variant();
+            if (locked.metaType() != QMetaType::fromType<bool>() || locked.toBool())
+                return;
+            QDBusMessage setActive = QDBusMessage::createMethodCall(kGnomeScreenSaver,
+                QStringLiteral("/org/gnome/ScreenSaver"), kGnomeScreenSaver,
+                QStringLiteral("SetActive"));
+            setActive << false;
+            m_sessionBus.asyncCall(setActive);
+        });
+}
+
+void SystemDesktopSession::wakeX11()
+{
+    if (!m_display)
+        return;
+    // Ends the screen saver and restarts its idle count, like a key press.
+    XForceScreenSaver(m_display, ScreenSaverReset);
+    // Forcing a level while DPMS is disabled is an X error (BadMatch), so
+    // ask first.
+    int eventBase = 0;
+    int errorBase = 0;
+    if (DPMSQueryExtension(m_display, &eventBase, &errorBase) && DPMSCapable(m_display)) {
+        CARD16 level = 0;
+        BOOL enabled = False;
+        if (DPMSInfo(m_display, &level, &enabled) && enabled && level != DPMSModeOn)
+            DPMSForceLevel(m_display, DPMSModeOn);
+    }
+    XFlush(m_display);
+}
+
+void SystemDesktopSession::notify(const QString& summary, const QString& body)
+{
+    // A new notification: whatever was held for the old one is dropped.
+    m_updateHeld = false;
+    m_notificationId = 0;
+    sendNotify(0, summary, body);
+}
+
+void SystemDesktopSession::updateNotification(const QString& summary, const QString& body)
+{
+    if (m_awaitingId) {
+        m_updateHeld = true;
+        m_heldSummary = summary;
+        m_heldBody = body;
+        return;
+    }
+    sendNotify(m_notificationId, summary, body);
+}
+
+void SystemDesktopSession::sendNotify(uint replacesId, const QString& summary, const QString& body)
+{
+    QVariantMap hints;
+    hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(2)));
+    hints.insert(QStringLiteral("category"), QStringLiteral("x-ringwarden.call"));
+    if (!m_icon.isNull())
+        hints.insert(QStringLiteral("image-data"), QVariant::fromValue(imageData(m_icon)));
+
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        kNotifications, kNotificationsPath, kNotifications, QStringLiteral("Notify"));
+    message << m_appName << replacesId << QString() << summary << body << QStringList() << hints
+            << qint32(0);
+
+    const quint64 request = ++m_request;
+    m_awaitingId = true;
+    auto* watcher = new QDBusPendingCallWatcher(m_sessionBus.asyncCall(message), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+        [this, request](QDBusPendingCallWatcher* call) {
+            call->deleteLater();
+            const QDBusPendingReply<uint> reply = *call;
+            notifyAnswered(request, reply.isError() ? 0u : reply.value());
+        });
+}
+
+void SystemDesktopSession::notifyAnswered(quint64 request, uint id)
+{
+    // Only the answer to the last Notify counts.
+    if (request != m_request)
+        return;
+    m_awaitingId = false;
+    m_notificationId = id;
+    if (m_updateHeld) {
+        m_updateHeld = false;
+        sendNotify(m_notificationId, m_heldSummary, m_heldBody);
+    }
+}

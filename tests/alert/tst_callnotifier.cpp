@@ -1,0 +1,430 @@
+// How a ring reaches the desktop: the screen is woken at every ring reaction
+// and each call gets one notification, kept up to date with the caller.
+// Runs against a private D-Bus daemon with this test's own notification
+// server, screen savers and logind session registered on it.
+
+#include "Alert.h"
+#include "CallNotifier.h"
+#include "DesktopSession.h"
+#include "Fakes.h"
+#include "Module2.h"
+#include "RegModule.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QtTest>
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+const QString kSummary = QStringLiteral("The phone is ringing");
+const QString kJohn = QStringLiteral("5551234 JOHN DOE");
+
+// A D-Bus daemon of the test's own, serving as session and system bus.
+// Made before the application, so the program's bus connections find it.
+class PrivateBus
+{
+public:
+    PrivateBus()
+    {
+        FILE* out = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+        if (!out)
+            return;
+        char line[512] = {};
+        if (fgets(line, sizeof line, out))
+            m_address = QByteArray(line).trimmed();
+        if (fgets(line, sizeof line, out))
+            m_pid = QByteArray(line).trimmed().toInt();
+        pclose(out);
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_address);
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_address);
+    }
+    ~PrivateBus()
+    {
+        if (m_pid > 0)
+            kill(m_pid, SIGTERM);
+    }
+    bool started() const { return !m_address.isEmpty() && m_pid > 0; }
+    QString address() const { return QString::fromLatin1(m_address); }
+
+private:
+    QByteArray m_address;
+    pid_t m_pid = 0;
+};
+
+PrivateBus* g_bus = nullptr;
+
+} // namespace
+
+// A notification server that records every Notify and may answer late.
+class FakeNotifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Call
+    {
+        uint replacesId;
+        uint id;
+        QString appName;
+        QString summary;
+        QString body;
+        QVariantMap hints;
+        int timeout;
+    };
+    QList<Call> calls;
+    int replyDelayMs = 0;
+
+public slots:
+    uint Notify(const QString& appName, uint replacesId, const QString&, const QString& summary,
+        const QString& body, const QStringList&, const QVariantMap& hints, int timeout,
+        const QDBusMessage& message)
+    {
+        const uint id = replacesId ? replacesId : ++m_lastId;
+        calls.append({ replacesId, id, appName, summary, body, hints, timeout });
+        if (replyDelayMs > 0) {
+            message.setDelayedReply(true);
+            QTimer::singleShot(replyDelayMs, this, [message, id] {
+                QDBusConnection(QStringLiteral("desktop")).send(message.createReply(id));
+            });
+        }
+        return id;
+    }
+    // Answered in turn with the program's other calls: once it returns,
+    // everything the program sent before has been handled.
+    void Ping() { }
+
+private:
+    uint m_lastId = 40;
+};
+
+// org.freedesktop.ScreenSaver: records the path of each SimulateUserActivity.
+class FakeScreenSaver : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
+
+public:
+    QStringList activity;
+
+public slots:
+    void SimulateUserActivity(const QDBusMessage& message) { activity << message.path(); }
+};
+
+// GNOME's screen saver: records each SetActive.
+class FakeGnomeScreenSaver : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.gnome.ScreenSaver")
+
+public:
+    QList<bool> setActive;
+
+public slots:
+    void SetActive(bool active) { setActive << active; }
+};
+
+// logind's view of this session.
+class FakeLoginSession : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Session")
+    Q_PROPERTY(bool LockedHint MEMBER locked)
+
+public:
+    bool locked = false;
+};
+
+class CallNotifierTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void ringsReachTheDesktop_data();
+    void ringsReachTheDesktop();
+    void aSlowOrMissingDesktopNeverHoldsARing_data();
+    void aSlowOrMissingDesktopNeverHoldsARing();
+    void gnomeCurtainLiftsOnlyWhenUnlocked_data();
+    void gnomeCurtainLiftsOnlyWhenUnlocked();
+    void theAlertWindowNotifiesAtEachRingReaction();
+
+private:
+    // Registers (or drops) the test's services on the bus.
+    void publish(bool notifications, bool screenSavers, bool login);
+    // Returns once the bus has carried everything the program sent so far.
+    void settle();
+    // The notifications as "new:<body>" or "same:<body>" (replacing the one
+    // before).
+    QStringList notices() const;
+
+    std::unique_ptr<TestRuntime> m_runtime;
+    FakeNotifications m_notifications;
+    FakeScreenSaver m_screenSaver;
+    FakeGnomeScreenSaver m_gnome;
+    FakeLoginSession m_login;
+};
+
+void CallNotifierTest::init()
+{
+    QVERIFY2(g_bus && g_bus->started(), "dbus-daemon could not start: run tools/install-deps");
+    m_runtime = std::make_unique<TestRuntime>();
+    m_notifications.calls.clear();
+    m_notifications.replyDelayMs = 0;
+    m_screenSaver.activity.clear();
+    m_gnome.setActive.clear();
+    m_login.locked = false;
+    publish(true, true, true);
+}
+
+void CallNotifierTest::cleanup()
+{
+    settle();
+    publish(false, false, false);
+    m_runtime.reset();
+}
+
+void CallNotifierTest::publish(bool notifications, bool screenSavers, bool login)
+{
+    QDBusConnection desktop = QDBusConnection::connectToBus(g_bus->address(), "desktop");
+    QVERIFY(desktop.isConnected());
+    const auto offer = [&](bool on, const QString& service, const QStringList& paths,
+                           QObject* object, QDBusConnection::RegisterOptions options) {
+        for (const QString& path : paths)
+            desktop.unregisterObject(path);
+        desktop.unregisterService(service);
+        if (!on)
+            return;
+        for (const QString& path : paths)
+            QVERIFY(desktop.registerObject(path, object, options));
+        QVERIFY(desktop.registerService(service));
+    };
+    offer(notifications, "org.freedesktop.Notifications", { "/org/freedesktop/Notifications" },
+        &m_notifications, QDBusConnection::ExportAllSlots);
+    offer(screenSavers, "org.freedesktop.ScreenSaver",
+        { "/org/freedesktop/ScreenSaver", "/ScreenSaver" }, &m_screenSaver,
+        QDBusConnection::ExportAllSlots);
+    offer(screenSavers, "org.gnome.ScreenSaver", { "/org/gnome/ScreenSaver" }, &m_gnome,
+        QDBusConnection::ExportAllSlots);
+    offer(login, "org.freedesktop.login1", { "/org/freedesktop/login1/session/auto" }, &m_login,
+        QDBusConnection::ExportAllProperties);
+}
+
+void CallNotifierTest::settle()
+{
+    // Twice: an answer that arrives during the first round may send more.
+    for (int round = 0; round < 2; ++round) {
+        QDBusMessage ping = QDBusMessage::createMethodCall("org.freedesktop.Notifications",
+            "/org/freedesktop/Notifications", "org.freedesktop.Notifications", "Ping");
+        QDBusPendingCallWatcher watcher(QDBusConnection::sessionBus().asyncCall(ping));
+        QTRY_VERIFY_WITH_TIMEOUT(watcher.isFinished(), 10000);
+        QCoreApplication::processEvents();
+    }
+}
+
+QStringList CallNotifierTest::notices() const
+{
+    QStringList list;
+    uint lastId = 0;
+    for (const FakeNotifications::Call& call : m_notifications.calls) {
+        list << (call.replacesId && call.replacesId == lastId ? "same:" : "new:") + call.body;
+        lastId = call.id;
+    }
+    return list;
+}
+
+void CallNotifierTest::ringsReachTheDesktop_data()
+{
+    // A script of steps: "ring:<caller>", "heard" (the modem said something),
+    // "wait:<seconds>", "settle" (let the bus carry what was sent). Settings
+    // as "WakeScreen/Notify" values ("" for none).
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QStringList>("script");
+    QTest::addColumn<QStringList>("expectedNotices");
+    QTest::addColumn<int>("expectedWakes");
+
+    const QStringList firstRing { "heard", "ring:" };
+    QTest::newRow("one ring") << "/" << firstRing << QStringList { "new:" } << 1;
+    QTest::newRow("caller known later, answer already in")
+        << "/"
+        << firstRing
+            + QStringList { "settle", "wait:2", "ring:" + kJohn, "wait:2", "ring:" + kJohn }
+        << QStringList { "new:", "same:" + kJohn } << 3;
+    QTest::newRow("caller known before the server answered")
+        << "/" << firstRing + QStringList { "ring:" + kJohn }
+        << QStringList { "new:", "same:" + kJohn } << 2;
+    QTest::newRow("a later empty caller keeps the shown one")
+        << "/" << QStringList { "heard", "ring:" + kJohn, "wait:2", "ring:", "settle" }
+        << QStringList { "new:" + kJohn } << 2;
+    QTest::newRow("modem speaking within 12 s keeps the call")
+        << "/"
+        << QStringList { "heard", "ring:" + kJohn, "wait:10", "heard", "ring:" + kJohn, "wait:10",
+               "heard", "ring:" + kJohn }
+        << QStringList { "new:" + kJohn } << 3;
+    QTest::newRow("12 s of silence end the call")
+        << "/"
+        << QStringList { "heard", "ring:" + kJohn, "settle", "wait:2", "ring:" + kJohn, "wait:12",
+               "heard", "ring:private number" }
+        << QStringList { "new:" + kJohn, "new:private number" } << 3;
+    QTest::newRow("both off") << "0/0" << firstRing << QStringList {} << 0;
+    QTest::newRow("wake off") << "0/1" << firstRing << QStringList { "new:" } << 0;
+    QTest::newRow("notify off") << "/0" << firstRing << QStringList {} << 1;
+}
+
+void CallNotifierTest::ringsReachTheDesktop()
+{
+    QFETCH(QString, settings);
+    QFETCH(QStringList, script);
+    QFETCH(QStringList, expectedNotices);
+    QFETCH(int, expectedWakes);
+
+    const QString key = QStringLiteral("Software\\Ringwarden\\Alert");
+    RegModule::SetRegValue(
+        RegModule::HKEY_CURRENT_USER, key, "WakeScreen", settings.section('/', 0, 0));
+    RegModule::SetRegValue(
+        RegModule::HKEY_CURRENT_USER, key, "Notify", settings.section('/', 1, 1));
+
+    SystemDesktopSession session(
+        QStringLiteral("Ringwarden"), QImage(16, 16, QImage::Format_ARGB32));
+    CallNotifier notifier(session);
+    for (const QString& step : script) {
+        if (step == "heard")
+            notifier.modemSpoke();
+        else if (step.startsWith("ring:"))
+            notifier.ring(step.mid(5));
+        else if (step.startsWith("wait:"))
+            m_runtime->clock.wait(step.mid(5).toDouble());
+        else
+            settle();
+    }
+    settle();
+
+    QCOMPARE(notices(), expectedNotices);
+    QCOMPARE(m_screenSaver.activity.count("/org/freedesktop/ScreenSaver"), expectedWakes);
+    QCOMPARE(m_screenSaver.activity.count("/ScreenSaver"), expectedWakes);
+    for (const FakeNotifications::Call& call : m_notifications.calls) {
+        QCOMPARE(call.appName, QStringLiteral("Ringwarden"));
+        QCOMPARE(call.summary, kSummary);
+        QCOMPARE(call.timeout, 0);
+        QCOMPARE(call.hints.value("urgency").metaType(), QMetaType::fromType<uchar>());
+        QCOMPARE(call.hints.value("urgency").value<uchar>(), uchar(2));
+        QCOMPARE(call.hints.value("category").toString(), QStringLiteral("x-ringwarden.call"));
+        QVERIFY(call.hints.contains("image-data"));
+    }
+}
+
+void CallNotifierTest::aSlowOrMissingDesktopNeverHoldsARing_data()
+{
+    QTest::addColumn<bool>("servicesThere");
+    QTest::newRow("services answer after 3 s") << true;
+    QTest::newRow("no services on the bus") << false;
+}
+
+void CallNotifierTest::aSlowOrMissingDesktopNeverHoldsARing()
+{
+    QFETCH(bool, servicesThere);
+    m_notifications.replyDelayMs = 3000;
+    publish(servicesThere, servicesThere, servicesThere);
+
+    SystemDesktopSession session(QStringLiteral("Ringwarden"), QImage());
+    CallNotifier notifier(session);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    notifier.modemSpoke();
+    notifier.ring(QString());
+    m_runtime->clock.wait(2);
+    notifier.ring(kJohn);
+    const qint64 took = elapsed.elapsed();
+    // A reaction that waited for an answer would take the 3 s at least.
+    QVERIFY2(took < 1000, qPrintable(QString::number(took)));
+
+    if (servicesThere) {
+        // The caller still lands in the same notification once the id is in.
+        QTRY_COMPARE_WITH_TIMEOUT(m_notifications.calls.size(), 2, 10000);
+        QCOMPARE(notices(), (QStringList { "new:", "same:" + kJohn }));
+    }
+}
+
+void CallNotifierTest::gnomeCurtainLiftsOnlyWhenUnlocked_data()
+{
+    QTest::addColumn<bool>("loginThere");
+    QTest::addColumn<bool>("locked");
+    QTest::addColumn<QList<bool>>("expected");
+    QTest::newRow("unlocked") << true << false << QList<bool> { false };
+    // GNOME Shell unlocks on SetActive(false): never while locked.
+    QTest::newRow("locked") << true << true << QList<bool> {};
+    QTest::newRow("lock state unknown") << false << false << QList<bool> {};
+}
+
+void CallNotifierTest::gnomeCurtainLiftsOnlyWhenUnlocked()
+{
+    QFETCH(bool, loginThere);
+    QFETCH(bool, locked);
+    QFETCH(QList<bool>, expected);
+    publish(true, true, loginThere);
+    m_login.locked = locked;
+
+    SystemDesktopSession session(QStringLiteral("Ringwarden"), QImage());
+    session.wakeScreen();
+    settle();
+    settle();
+    QCOMPARE(m_gnome.setActive, expected);
+    QCOMPARE(m_screenSaver.activity.size(), 2);
+}
+
+void CallNotifierTest::theAlertWindowNotifiesAtEachRingReaction()
+{
+    Module2::ReceivedText.clear();
+    Alert alert;
+    alert.setPlayer(std::make_unique<RecordingMediaPlayer>());
+    alert.Load();
+    // The set-up's replies and their clearing are no rings.
+    alert.setReceivedText("OK");
+    alert.setReceivedText(QString());
+    settle();
+    QCOMPARE(m_notifications.calls.size(), 0);
+    QCOMPARE(m_screenSaver.activity.size(), 0);
+
+    // A call. The modem keeps sending the same text for 16 s: no change
+    // and so no ring reaction, but no silence either, so the change after it
+    // still belongs to the same call and its notification.
+    const QString ring = QStringLiteral("\r\nRING\r\n");
+    alert.setReceivedText(ring);
+    for (int pass = 0; pass < 7; ++pass) {
+        m_runtime->clock.wait(2);
+        alert.setReceivedText(ring);
+    }
+    m_runtime->clock.wait(2);
+    alert.setReceivedText(QString());
+    settle();
+    QCOMPARE(m_notifications.calls.size(), 1);
+    QCOMPARE(m_notifications.calls.at(0).summary, kSummary);
+    QCOMPARE(m_screenSaver.activity.count("/org/freedesktop/ScreenSaver"), 2);
+
+    // After 12 s of silence the modem's next text is a new call; a caller
+    // ID in the ringing pass is in that pass's notification.
+    m_runtime->clock.wait(14);
+    alert.setReceivedText(ring + QStringLiteral("NMBR = 5551234\r\nNAME = JOHN DOE\r\n"));
+    settle();
+    QCOMPARE(notices(), (QStringList { "new:", "new:5551234 JOHN DOE" }));
+    alert.hide();
+}
+
+int main(int argc, char** argv)
+{
+    PrivateBus bus;
+    g_bus = &bus;
+    QApplication application(argc, argv);
+    CallNotifierTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_callnotifier.moc"
