@@ -8,6 +8,7 @@
 #include "PictureBox.h"
 #include "PtyPair.h"
 #include "RegModule.h"
+#include "Screen.h"
 #include "TextBox.h"
 #include "Visual.h"
 
