@@ -7,6 +7,7 @@
 #include "Module2.h"
 #include "PictureBox.h"
 #include "PtyPair.h"
+#include "RecordingMediaPlayer.h"
 #include "RegModule.h"
 #include "Screen.h"
 #include "TextBox.h"
