@@ -6,6 +6,7 @@
 #include "PictureBox.h"
 #include "RasterOps.h"
 #include "Runtime.h"
+#include "Screen.h"
 #include "TextBox.h"
 
 #include <QFontInfo>

@@ -5,7 +5,7 @@
 // calls, operator new's included) made by the window thread.
 
 #include "AllocationCounter.h"
-#include "Runtime.h"
+#include "Screen.h"
 #include "Visual.h"
 
 #include <QApplication>

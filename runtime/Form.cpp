@@ -1,7 +1,7 @@
 #include "Form.h"
 
 #include "Conversions.h"
-#include "Runtime.h"
+#include "Screen.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>

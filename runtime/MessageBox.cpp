@@ -1,11 +1,11 @@
 #include "MessageBox.h"
 
-#include <QMessageBox>
+#include <cstdio>
 
-void QtMessageBox::show(const QString& text, const QString& detail)
+void StandardErrorMessageBox::show(const QString& text, const QString& detail)
 {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Ringwarden"), text, QMessageBox::Ok);
+    QString line = QStringLiteral("ringwarden: ") + text;
     if (!detail.isEmpty())
-        box.setInformativeText(detail);
-    box.exec();
+        line += QStringLiteral(": ") + detail;
+    std::fprintf(stderr, "%s\n", qPrintable(line));
 }

@@ -14,8 +14,11 @@ public:
     virtual void show(const QString& text, const QString& detail) = 0;
 };
 
-// The desktop's message box (QMessageBox), titled "Ringwarden".
-class QtMessageBox final : public MessageBox
+// The notice for a program without windows: one line on standard error,
+// "ringwarden: <text>" with ": <detail>" after it when there is one. Returns
+// at once. It is the runtime's message box until a program with windows
+// installs the desktop's (QtMessageBox).
+class StandardErrorMessageBox final : public MessageBox
 {
 public:
     void show(const QString& text, const QString& detail) override;

@@ -9,9 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QLockFile>
-#include <QScreen>
 #include <QStandardPaths>
 #include <cmath>
 #include <cstdlib>
@@ -25,7 +23,7 @@ namespace {
 Services& current()
 {
     static SystemClock clock;
-    static QtMessageBox messageBox;
+    static StandardErrorMessageBox messageBox;
     static DetachedProcessStarter processStarter;
     static ProcessExit programEnd;
     static Services services { &clock, &messageBox, &processStarter, &programEnd };
@@ -49,14 +47,6 @@ std::mt19937_64& generator()
 {
     static std::mt19937_64 engine;
     return engine;
-}
-
-qreal logicalDpi(bool horizontal)
-{
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return 96.0;
-    return horizontal ? screen->logicalDotsPerInchX() : screen->logicalDotsPerInchY();
 }
 
 } // namespace
@@ -220,23 +210,6 @@ double Rnd()
 {
     // 53 random bits scaled into [0, 1): never 1.
     return std::ldexp(static_cast<double>(generator()() >> 11), -53);
-}
-
-float TwipsPerPixelX()
-{
-    return static_cast<float>(1440.0 / logicalDpi(true));
-}
-
-float TwipsPerPixelY()
-{
-    return static_cast<float>(1440.0 / logicalDpi(false));
-}
-
-int ScreenWidthTwips()
-{
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const int pixels = screen ? screen->geometry().width() : 0;
-    return static_cast<int>(std::nearbyint(pixels * static_cast<double>(TwipsPerPixelX())));
 }
 
 } // namespace Runtime

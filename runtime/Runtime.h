@@ -8,17 +8,22 @@ class MessageBox;
 class ProcessStarter;
 class ProgramEnd;
 
-// The services of the desktop that the program's windows and modules rely
-// on, gathered in one place: the event loop, the clock and waiting, the
-// message box, ending the program, the single-instance test, the program's
-// folders, text files, starting other programs, random numbers and the
-// screen's measures.
+// The services that the program's windows and modules rely on, gathered in
+// one place: the event loop, the clock and waiting, the message box, ending
+// the program, the single-instance test, the program's folders, text files,
+// starting other programs and random numbers. None of them needs a window:
+// this is the core that the serial driver and the settings store link; the
+// screen's measures for the windows are in Screen.h.
 //
 // Everything here runs on the one window thread.
 namespace Runtime {
 
-// The outside-world pieces behind the functions below. Each defaults to the
-// real implementation; tests install fakes with `install`.
+// The outside-world pieces behind the functions below, reached through this
+// one registry because they are called from deep inside the serial driver
+// and the store, which no window hands anything to. Each defaults to the
+// real implementation, the message box to the notice on standard error; the
+// program installs the desktop's message box at start-up and tests install
+// fakes, both with `install`.
 struct Services
 {
     Clock* clock = nullptr;
@@ -43,8 +48,9 @@ float Timer();
 // returns at once without handling any.
 void Pause(float seconds);
 
-// Shows a modal notice titled "Ringwarden" with an OK button and no icon,
-// and returns once it has been dismissed. `detail` is an optional second line.
+// Shows a notice through the installed message box: in the program, a modal
+// notice titled "Ringwarden" with an OK button and no icon, which returns
+// once it has been dismissed. `detail` is an optional second line.
 void MsgBox(const QString& text, const QString& detail = {});
 
 // Ends the program at once: no further handler runs.
@@ -91,11 +97,5 @@ bool Shell(const QString& program, const QStringList& arguments);
 // The uniform random generator: seed it, then draw numbers in [0, 1).
 void Randomize(float seed);
 double Rnd();
-
-// The primary screen's width in twips and its twips per pixel
-// (1440 / the screen's logical dots per inch: 15 at 96 DPI).
-int ScreenWidthTwips();
-float TwipsPerPixelX();
-float TwipsPerPixelY();
 
 } // namespace Runtime

@@ -7,7 +7,9 @@
 #include "Module2.h"
 #include "PictureBox.h"
 #include "PtyPair.h"
+#include "RecordingMediaPlayer.h"
 #include "RegModule.h"
+#include "Screen.h"
 #include "TextBox.h"
 #include "Visual.h"
 

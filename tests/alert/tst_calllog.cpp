@@ -8,6 +8,7 @@
 #include "MediaPlayer.h"
 #include "ModemLink.h"
 #include "Module2.h"
+#include "RecordingMediaPlayer.h"
 #include "TextBox.h"
 #include "Visual.h"
 

@@ -8,6 +8,7 @@
 #include "DesktopSession.h"
 #include "Fakes.h"
 #include "Module2.h"
+#include "RecordingMediaPlayer.h"
 #include "RegModule.h"
 
 #include <QApplication>

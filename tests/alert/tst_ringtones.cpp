@@ -3,6 +3,7 @@
 // use them, against a player that records what it is asked to do.
 
 #include "Fakes.h"
+#include "RecordingMediaPlayer.h"
 #include "RegModule.h"
 #include "RingTones.h"
 

@@ -5,6 +5,7 @@
 
 #include "Fakes.h"
 #include "Module1.h"
+#include "Screen.h"
 #include "Visual.h"
 
 #include <QtTest>

@@ -5,6 +5,7 @@
 #include "Fakes.h"
 #include "Module1.h"
 #include "PictureBox.h"
+#include "Screen.h"
 #include "TextBox.h"
 #include "Visual.h"
 

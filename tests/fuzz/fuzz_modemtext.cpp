@@ -57,6 +57,7 @@
 #include "MediaPlayer.h"
 #include "ModemLink.h"
 #include "Module2.h"
+#include "RecordingMediaPlayer.h"
 #include "RegModule.h"
 #include "RingTones.h"
 #include "TestClock.h"

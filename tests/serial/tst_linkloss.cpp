@@ -10,6 +10,7 @@
 #include "PictureBox.h"
 #include "PortUse.h"
 #include "PtyPair.h"
+#include "RecordingMediaPlayer.h"
 #include "TextBox.h"
 #include "Visual.h"
 

@@ -11,6 +11,7 @@
 #include "Module2.h"
 #include "PtyPair.h"
 #include "Qhelp.h"
+#include "RecordingMediaPlayer.h"
 #include "RegModule.h"
 #include "TextBox.h"
 #include "Visual.h"

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "MessageBox.h"
+
+// The desktop's message box (QMessageBox), titled "Ringwarden". The program
+// installs it in the runtime's services at start-up (see main.cpp), in place
+// of the core's notice on standard error.
+class QtMessageBox final : public MessageBox
+{
+public:
+    void show(const QString& text, const QString& detail) override;
+};
