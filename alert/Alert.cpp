@@ -247,7 +247,7 @@ void Alert::Command3_Click()
     const QString log = CallLog::path();
     CallLog::append(log, {});
     if (!Runtime::Shell(QStringLiteral("xdg-open"), { log }))
-        Runtime::MsgBox(QStringLiteral("No viewer could be started for the call log ") + log,
+        Runtime::Notice(QStringLiteral("No viewer could be started for the call log ") + log,
             QStringLiteral("xdg-open could not be started."));
 }
 

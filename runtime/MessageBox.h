@@ -12,6 +12,11 @@ public:
     // `text` is the notice itself; `detail`, when not empty, is a second,
     // smaller line with the technical reason.
     virtual void show(const QString& text, const QString& detail) = 0;
+
+    // The same notice without waiting for it: returns at once and leaves the
+    // notice up until the user dismisses it, so a program that is listening
+    // goes on listening meanwhile. By default the same as `show`.
+    virtual void post(const QString& text, const QString& detail) { show(text, detail); }
 };
 
 // The notice for a program without windows: one line on standard error,

@@ -9,4 +9,6 @@ class QtMessageBox final : public MessageBox
 {
 public:
     void show(const QString& text, const QString& detail) override;
+    // A box of its own that is not modal and deletes itself once dismissed.
+    void post(const QString& text, const QString& detail) override;
 };

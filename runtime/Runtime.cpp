@@ -94,6 +94,11 @@ void MsgBox(const QString& text, const QString& detail)
     current().messageBox->show(text, detail);
 }
 
+void Notice(const QString& text, const QString& detail)
+{
+    current().messageBox->post(text, detail);
+}
+
 void End()
 {
     ReleaseInstance();

@@ -52,6 +52,10 @@ void Pause(float seconds);
 // notice titled "Ringwarden" with an OK button and no icon, which returns
 // once it has been dismissed. `detail` is an optional second line.
 void MsgBox(const QString& text, const QString& detail = {});
+// The same notice, but returns at once and leaves it up: for what goes wrong
+// while listening, which must not stop the listening loop until the user
+// has read it.
+void Notice(const QString& text, const QString& detail = {});
 
 // Ends the program at once: no further handler runs.
 [[noreturn]] void End();

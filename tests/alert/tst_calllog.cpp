@@ -296,6 +296,8 @@ void CallLogTest::viewLogFile()
         QCOMPARE(failing.attempts, 2);
         QCOMPARE(m_runtime->messageBox.notices().size(), 2);
         QVERIFY(m_runtime->messageBox.notices().at(0).text.contains(log));
+        // The notice stays up without holding the listening loop.
+        QVERIFY(!m_runtime->messageBox.notices().at(0).waited);
     }
 }
 

@@ -45,10 +45,15 @@ public:
     {
         QString text;
         QString detail;
+        bool waited = true; // false for a notice that did not wait (post)
     };
     void show(const QString& text, const QString& detail) override
     {
         m_notices.append({ text, detail });
+    }
+    void post(const QString& text, const QString& detail) override
+    {
+        m_notices.append({ text, detail, false });
     }
     const QList<Notice>& notices() const { return m_notices; }
     QStringList texts() const
