@@ -47,6 +47,12 @@ SystemDesktopSession::SystemDesktopSession(
     // X11 part is skipped.
     if (!qEnvironmentVariableIsEmpty("DISPLAY"))
         m_display = XOpenDisplay(nullptr);
+    // Xlib's default error handler ends the process. An error from a wake
+    // (the DPMS setting changed meanwhile, a server without the extension's
+    // full support) must cost that wake only. Qt's own X11 platform
+    // installs a handler of the same kind.
+    if (m_display)
+        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
 }
 
 SystemDesktopSession::~SystemDesktopSession()
@@ -141,8 +147,11 @@ void SystemDesktopSession::sendNotify(uint replacesId, const QString& summary, c
 
     QDBusMessage message = QDBusMessage::createMethodCall(
         kNotifications, kNotificationsPath, kNotifications, QStringLiteral("Notify"));
-    message << m_appName << replacesId << QString() << summary << body << QStringList() << hints
-            << qint32(0);
+    // The body is the caller as the modem gave it: servers read it as markup,
+    // so a name such as "AT&T" or "<B>" must reach the user as text. The
+    // icon by its installed name, for servers that ignore image-data.
+    message << m_appName << replacesId << QStringLiteral("org.ringwarden.Ringwarden") << summary
+            << body.toHtmlEscaped() << QStringList() << hints << qint32(0);
 
     const quint64 request = ++m_request;
     m_awaitingId = true;

@@ -66,14 +66,17 @@ bool holdsDevice(const QString& fdFolder, DIR* fds, dev_t device)
     return false;
 }
 
-// True when udev's record of `device` says ModemManager will take it.
+// True when udev's record of `device` says ModemManager will take it. udev
+// marks every terminal a candidate, but ModemManager's default (strict)
+// filter only probes USB devices on its own: a built-in serial port is
+// left to us.
 bool modemManagerWants(dev_t device, const QString& udevData)
 {
     QFile record(udevData + QStringLiteral("/c%1:%2").arg(::major(device)).arg(::minor(device)));
     if (!record.open(QIODevice::ReadOnly))
         return false;
     const QByteArray properties = record.readAll();
-    return properties.contains("E:ID_MM_CANDIDATE=1\n")
+    return properties.contains("E:ID_BUS=usb\n") && properties.contains("E:ID_MM_CANDIDATE=1\n")
         && !properties.contains("E:ID_MM_DEVICE_IGNORE=1\n");
 }
 

@@ -23,8 +23,8 @@ QString refusal(const struct stat& status);
 // files of every process under `procRoot` that we may read, this process
 // excepted. ModemManager runs as root, so its files stay hidden: when it
 // runs and the device's udev record under `udevData` marks the device as a
-// modem it will probe (ID_MM_CANDIDATE) without ID_MM_DEVICE_IGNORE, it is
-// named as the holder. Where neither can be seen, the answer is "".
+// USB modem it will probe (ID_BUS usb, ID_MM_CANDIDATE) without
+// ID_MM_DEVICE_IGNORE, it is named as the holder. Where neither can be seen, the answer is "".
 QString holder(dev_t device, const QString& procRoot = QStringLiteral("/proc"),
     const QString& udevData = QStringLiteral("/run/udev/data"));
 

@@ -81,8 +81,8 @@ void Eula::Option1_Click()
 
 void Eula::Command1_Click()
 {
-    // A write that fails is silent: the program goes on, and the agreement
-    // is shown again at the next start.
+    // A write that fails is told once by the store; the program goes on,
+    // and the agreement is shown again at the next start.
     RegModule::SetRegValue(
         RegModule::HKEY_CURRENT_USER, kFlagKeyPath, kFlagValueName, QStringLiteral("^"));
     Runtime::DoEvents();

@@ -408,10 +408,15 @@ void LinkLossTest::holderIsNamedWhereItCanBeSeen_data()
     QTest::newRow("a terminal program")
         << "minicom" << QByteArray() << "in use by minicom (pid 77)";
     QTest::newRow("ModemManager will probe it")
-        << "ModemManager" << QByteArray("E:ID_MM_CANDIDATE=1\n")
+        << "ModemManager" << QByteArray("E:ID_BUS=usb\nE:ID_MM_CANDIDATE=1\n")
         << "in use by ModemManager (pid 812)";
     QTest::newRow("ModemManager told to leave it")
-        << "ModemManager" << QByteArray("E:ID_MM_CANDIDATE=1\nE:ID_MM_DEVICE_IGNORE=1\n") << "";
+        << "ModemManager"
+        << QByteArray("E:ID_BUS=usb\nE:ID_MM_CANDIDATE=1\nE:ID_MM_DEVICE_IGNORE=1\n") << "";
+    // udev marks every terminal a candidate, but ModemManager leaves built-in
+    // serial ports alone unless told otherwise.
+    QTest::newRow("ModemManager and a built-in serial port")
+        << "ModemManager" << QByteArray("E:ID_MM_CANDIDATE=1\n") << "";
     QTest::newRow("ModemManager, no udev record") << "ModemManager" << QByteArray() << "";
 }
 
