@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QPluginLoader>
+#include <algorithm>
 
 namespace MediaBackend {
 namespace {
