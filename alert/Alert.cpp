@@ -5,6 +5,7 @@
 #include "CallerId.h"
 #include "DesktopSession.h"
 #include "Label.h"
+#include "Logging.h"
 #include "MediaPlayer.h"
 #include "Module2.h"
 #include "RingTones.h"
@@ -43,9 +44,8 @@ Alert::Alert(QWidget* parent)
     , Command1(new QPushButton(QStringLiteral("Stealth mode"), this))
     , Command3(new QPushButton(QStringLiteral("VIEW LOG FILE"), this))
     , Label4(new Label(QString(), this))
-    , MMControl1(std::make_unique<QtMediaPlayer>())
-    , m_desktop(std::make_unique<SystemDesktopSession>(
-          QStringLiteral("Ringwarden"), QImage(QStringLiteral(":/ringwarden/ringwarden.xpm"))))
+    , m_desktop(std::make_unique<SystemDesktopSession>(QStringLiteral("Ringwarden"),
+          QImage(QStringLiteral(":/ringwarden/icons/ringwarden-48.png"))))
     , m_callNotifier(std::make_unique<CallNotifier>(*m_desktop))
 {
     setWindowTitle(QStringLiteral("Activating modem..."));
@@ -95,6 +95,14 @@ Alert::~Alert() = default;
 void Alert::setPlayer(std::unique_ptr<MediaPlayer> player)
 {
     MMControl1 = std::move(player);
+}
+
+void Alert::prepareSound()
+{
+    if (!Check1->isChecked() || MMControl1)
+        return;
+    MMControl1 = QtMediaPlayer::create();
+    qCDebug(lcAlert) << (MMControl1 ? "sound on: the player is ready" : "sound on, but no player");
 }
 
 void Alert::setReceivedText(const QString& text)
@@ -164,8 +172,12 @@ void Alert::txtOut_Change()
     const int count = std::min(previous + 1, int(std::numeric_limits<qint16>::max()));
     Text1->setText(QString::number(count));
 
-    if (count == 2)
+    if (count == 1)
+        qCDebug(lcAlert) << "change 1 (ring count 1): the modem's replies to the set-up";
+    if (count == 2) {
+        qCDebug(lcAlert) << "change 2 (ring count 2): listening for calls";
         setWindowTitle(QStringLiteral("Listening for calls"));
+    }
 
     if (count > 2) {
         showVisual();
@@ -177,9 +189,20 @@ void Alert::txtOut_Change()
         setWindowTitle(QStringLiteral("The Phone is ringing now"));
     }
 
-    if (Check1->isChecked() && count >= 3) {
+    // Without a player (no multimedia backend) the ring stays silent.
+    const bool tone = Check1->isChecked() && count >= 3 && MMControl1;
+    if (tone) {
         QString strFilename;
         PlaySound(*MMControl1, strFilename);
+    }
+    if (count > 2) {
+        const QString sound = tone ? QStringLiteral("tone started")
+            : Check1->isChecked()  ? QStringLiteral("no player, no tone")
+                                   : QStringLiteral("sound off");
+        qCDebug(lcAlert).noquote() << QStringLiteral(
+            "ring reaction: change %1 (ring count %1), band shown, window raised, %2")
+                                          .arg(count)
+                                          .arg(sound);
     }
 
     // Last, so the band, the window and the tone never wait for the desktop.
@@ -211,6 +234,8 @@ void Alert::takeCaller(const QString& text)
 {
     if (const std::optional<CallerId::Caller> caller = CallerId::find(text)) {
         m_callerDescription = CallerId::describe(*caller);
+        // The caller is personal: debug level only.
+        qCDebug(lcAlert).noquote() << "caller ID:" << m_callerDescription;
         showCallerOnBand();
     }
 }
@@ -236,8 +261,11 @@ void Alert::Label4_Change()
     // box, only a line on standard error.
     QString error;
     if (!CallLog::append(CallLog::path(), record, &error))
-        qWarning().noquote() << "Ringwarden: cannot write the call log" << CallLog::path() << ":"
-                             << error;
+        qCWarning(lcAlert).noquote()
+            << "cannot write the call log" << CallLog::path() + QLatin1Char(':') << error;
+    else if (!record.isEmpty())
+        qCDebug(lcAlert).noquote()
+            << "call log: wrote" << Logging::escaped(record) << "to" << CallLog::path();
 }
 
 void Alert::Command3_Click()

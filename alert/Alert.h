@@ -44,6 +44,13 @@ public:
     void setStartWindow(Form* window) { m_startWindow = window; }
     // Replaces the sound player (tests use a recording one).
     void setPlayer(std::unique_ptr<MediaPlayer> player);
+    // Listening starts: when the play-sound flag is set and there is no
+    // player yet, makes the real one now, so that the first ring's tone is
+    // not held up by the sound system starting. None is made before (the
+    // settings window does not wait on the sound system) nor without the
+    // flag. When Qt Multimedia has no usable backend there is no player and
+    // every ring is silent; the band and the window still come.
+    void prepareSound();
 
     // ModemLink::Listener
     void setReceivedText(const QString& text) override;
@@ -77,6 +84,7 @@ public:
     QPushButton* Command1 = nullptr;
     QPushButton* Command3 = nullptr;
     Label* Label4 = nullptr;
+    // None until listening starts with the play-sound flag set (prepareSound).
     std::unique_ptr<MediaPlayer> MMControl1;
     // Where the caller's number starts in the last pass's text.
     qint16 NmbrPos = 0;

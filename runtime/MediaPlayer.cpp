@@ -1,9 +1,10 @@
 #include "MediaPlayer.h"
 
+#include "Logging.h"
+#include "MediaBackend.h"
+
 #include <QFileInfo>
 #include <QUrl>
-
-Q_LOGGING_CATEGORY(lcPlayer, "ringwarden.player", QtInfoMsg)
 
 QtMediaPlayer::QtMediaPlayer()
 {
@@ -23,10 +24,17 @@ QtMediaPlayer::QtMediaPlayer()
     // playing state; stop so the player is really idle again.
     QObject::connect(&m_player, &QMediaPlayer::errorOccurred, &m_player,
         [this](QMediaPlayer::Error, const QString& message) {
-            qCInfo(lcPlayer).noquote()
+            qCWarning(lcPlayer).noquote()
                 << "cannot play" << m_player.source().toLocalFile() + QLatin1Char(':') << message;
             m_player.stop();
         });
+}
+
+std::unique_ptr<MediaPlayer> QtMediaPlayer::create()
+{
+    if (!MediaBackend::usable())
+        return nullptr;
+    return std::make_unique<QtMediaPlayer>();
 }
 
 void QtMediaPlayer::setFileName(const QString& fileName)
@@ -36,6 +44,10 @@ void QtMediaPlayer::setFileName(const QString& fileName)
 
 void QtMediaPlayer::setCommand(const QString& command)
 {
+    if (command == QLatin1String("Open"))
+        qCDebug(lcPlayer).noquote() << "command Open" << m_fileName;
+    else
+        qCDebug(lcPlayer).noquote() << "command" << command;
     if (command == QLatin1String("Close")) {
         if (m_player.playbackState() == QMediaPlayer::PlayingState)
             log("stopped");
@@ -62,5 +74,5 @@ void QtMediaPlayer::prepareBackend()
 
 void QtMediaPlayer::log(const char* what) const
 {
-    qCInfo(lcPlayer).noquote() << what << m_player.source().toLocalFile();
+    qCDebug(lcPlayer).noquote() << what << m_player.source().toLocalFile();
 }

@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QAudioOutput>
-#include <QLoggingCategory>
 #include <QMediaPlayer>
 #include <QString>
+#include <memory>
 
 // The sound player a window drives through two properties, the way the program
 // uses it: the name of the file for the next "Open", and a command.
@@ -28,12 +28,6 @@ public:
     virtual void setCommand(const QString& command) = 0;
 };
 
-// Player state changes of QtMediaPlayer, logged at info level to stderr
-// ("ringwarden.player: playing /usr/share/ringwarden/three.mp3"), so that
-// someone can see that a tone plays on a machine without speakers. On by
-// default; QT_LOGGING_RULES="ringwarden.player.info=false" turns it off.
-Q_DECLARE_LOGGING_CATEGORY(lcPlayer)
-
 // The real player: Qt Multimedia's QMediaPlayer playing into the default audio
 // output.
 //
@@ -41,11 +35,21 @@ Q_DECLARE_LOGGING_CATEGORY(lcPlayer)
 // autoaudiosink falls back to a fake sink that keeps to the clock, so a
 // tone still "plays" for its length and reaches its end. A media error
 // (missing file, unknown format, no usable sink) stops the player instead of
-// leaving it in the playing state, and is logged.
+// leaving it in the playing state, and is logged as a warning.
+//
+// Each command and each outcome ("playing", "finished", "stopped") is
+// logged at debug level in ringwarden.player, so that someone can see that
+// a tone plays on a machine without speakers.
 class QtMediaPlayer final : public MediaPlayer
 {
 public:
+    // Creating one loads the multimedia backend; see create().
     QtMediaPlayer();
+
+    // A new player, or none when Qt Multimedia's backend is missing or does
+    // not load (MediaBackend::usable, which says so once): the tone is then
+    // lost, the program goes on.
+    static std::unique_ptr<MediaPlayer> create();
 
     void setFileName(const QString& fileName) override;
     void setCommand(const QString& command) override;

@@ -213,3 +213,47 @@ bool SetCommState(int fd, const DCB& dcb)
     (void)::ioctl(fd, raise ? TIOCMBIS : TIOCMBIC, &dtr);
     return true;
 }
+
+QString describeLine(int fd)
+{
+    termios tio {};
+    if (::tcgetattr(fd, &tio) != 0)
+        return QStringLiteral("not a terminal");
+    QString bits;
+    switch (tio.c_cflag & CSIZE) {
+    case CS5:
+        bits = QStringLiteral("5");
+        break;
+    case CS6:
+        bits = QStringLiteral("6");
+        break;
+    case CS7:
+        bits = QStringLiteral("7");
+        break;
+    default:
+        bits = QStringLiteral("8");
+        break;
+    }
+    QString parity = QStringLiteral("no parity");
+    if (tio.c_cflag & PARENB) {
+        if (tio.c_cflag & CMSPAR)
+            parity = (tio.c_cflag & PARODD) ? QStringLiteral("mark parity")
+                                            : QStringLiteral("space parity");
+        else
+            parity = (tio.c_cflag & PARODD) ? QStringLiteral("odd parity")
+                                            : QStringLiteral("even parity");
+    }
+    const quint32 rate = rateForCode(::cfgetospeed(&tio));
+    QString dtr = QStringLiteral("DTR: no modem lines");
+    int lines = 0;
+    if (::ioctl(fd, TIOCMGET, &lines) == 0)
+        dtr = (lines & TIOCM_DTR) ? QStringLiteral("DTR raised") : QStringLiteral("DTR lowered");
+    return (rate ? QString::number(rate) : QStringLiteral("unknown")) + QStringLiteral(" baud, ")
+        + bits + QStringLiteral(" data bits, ") + parity + QStringLiteral(", ")
+        + ((tio.c_cflag & CSTOPB) ? QStringLiteral("2") : QStringLiteral("1"))
+        + QStringLiteral(" stop bit, RTS/CTS flow control ")
+        + ((tio.c_cflag & CRTSCTS) ? QStringLiteral("on") : QStringLiteral("off"))
+        + QStringLiteral(", XON/XOFF ")
+        + ((tio.c_iflag & (IXON | IXOFF)) ? QStringLiteral("on") : QStringLiteral("off"))
+        + QStringLiteral(", ") + dtr;
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 // The program's record of a serial port's settings, laid out like the
@@ -80,6 +81,12 @@ bool GetCommState(int fd, DCB& dcb);
 // control is still taken. Modem-line requests
 // that a device cannot honour (a pseudo-terminal has no DTR) are ignored.
 bool SetCommState(int fd, const DCB& dcb);
+
+// What the kernel reports for the line of `fd`, for the log: "57600 baud,
+// 8 data bits, no parity, 1 stop bit, RTS/CTS flow control on, XON/XOFF
+// off, DTR raised" ("DTR: no modem lines" on a device without them, such as
+// a pseudo-terminal). "not a terminal" when `fd` has no terminal settings.
+QString describeLine(int fd);
 
 // The size of the Windows device-control block.
 constexpr quint32 kDcbLength = 28;

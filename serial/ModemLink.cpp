@@ -1,5 +1,6 @@
 #include "ModemLink.h"
 
+#include "Logging.h"
 #include "Module2.h"
 
 #include <limits>
@@ -46,8 +47,10 @@ void sendSetupStrings()
 // the modem up again and drops its replies; tells the listener how it went.
 void reconnect(Listener& listener)
 {
+    qCDebug(lcListen).noquote() << "trying to open" << Module2::LastPortName() << "again";
     if (!Module2::ReopenPort())
         return;
+    qCDebug(lcListen).noquote() << Module2::LastPortName() << "is back: setting the modem up again";
     sendSetupStrings();
     Module2::ReceivedText.clear();
     Module2::ReadPort();
@@ -55,42 +58,56 @@ void reconnect(Listener& listener)
     Module2::ReceivedText.clear();
     if (Module2::PortLost())
         return;
-    if (answered)
+    if (answered) {
+        qCDebug(lcListen) << "link restored: the modem answered the set-up (replies dropped)";
         listener.linkRestored();
-    else
+    } else {
+        qCDebug(lcListen).noquote() << "no answer from the modem on" << Module2::LastPortName();
         listener.noAnswer(Module2::LastPortName());
+    }
 }
 
 } // namespace
 
 void SetUpModem(const QString& portName)
 {
+    qCDebug(lcListen).noquote() << "setting the modem up on" << portName;
     Module2::OpenPort(portName);
     sendSetupStrings();
     Module2::ReceivedText.clear();
+    qCDebug(lcListen) << "set-up sent; its replies come with the first pass";
 }
 
 void Listen(Listener& listener)
 {
     bool firstPass = true;
     bool told = Module2::PortLost();
-    if (told)
+    if (told) {
+        qCDebug(lcListen) << "link lost before listening";
         listener.linkLost();
-    for (;;) {
+    }
+    for (quint64 pass = 1;; ++pass) {
         if (Module2::PortLost())
             reconnect(listener);
         else
             Module2::ReadPort();
+        qCDebug(lcListen).noquote()
+            << "pass" << pass << "-" << Module2::ReceivedText.size() << "bytes";
         listener.setReceivedText(Module2::ReceivedText);
         listener.setNmbrPos(NmbrPos(Module2::ReceivedText));
 
         // Say what keeps the calls from being seen.
         const bool lost = Module2::PortLost();
-        if (lost && !told)
+        if (lost && !told) {
+            qCDebug(lcListen).noquote()
+                << "link lost: trying" << Module2::LastPortName() << "again every pass";
             listener.linkLost();
+        }
         told = lost;
-        if (firstPass && !lost && Module2::PortIsOpen() && Module2::ReceivedText.isEmpty())
+        if (firstPass && !lost && Module2::PortIsOpen() && Module2::ReceivedText.isEmpty()) {
+            qCDebug(lcListen).noquote() << "no answer from the modem on" << Module2::LastPortName();
             listener.noAnswer(Module2::LastPortName());
+        }
         firstPass = false;
 
         Module2::Pause(2.0f);

@@ -1,5 +1,6 @@
 #include "Module2.h"
 
+#include "Logging.h"
 #include "PortName.h"
 #include "Tty.h"
 
@@ -102,12 +103,17 @@ bool openAndConfigure(const QString& portName, QString& text, QString& detail)
 
     // Flush stale I/O: nothing received before the set-up is ever read.
     Tty::purge(PortHandle);
+    qCDebug(lcSerial).noquote() << "opened" << portName << "as" << path;
+    qCDebug(lcSerial).noquote() << "settings read back:" << describeLine(PortHandle);
     return true;
 }
 
-// The held port stopped working: let it go and remember that it did.
-void markLost()
+// The held port stopped working (`why`): let it go and remember that it did.
+void markLost(const char* why)
 {
+    qCDebug(lcSerial).noquote() << "the port" << LastName
+                                << "stopped working (" + QString::fromLatin1(why)
+            + QStringLiteral("); let go");
     Tty::closeExclusive(PortHandle, &OriginalSettings);
     PortHandle = kInvalidHandle;
     Lost = true;
@@ -121,8 +127,11 @@ void OpenPort(const QString& portName)
     Lost = false;
     QString text;
     QString detail;
-    if (!openAndConfigure(portName, text, detail))
+    if (!openAndConfigure(portName, text, detail)) {
+        qCDebug(lcSerial).noquote()
+            << "cannot open" << portName + QLatin1Char(':') << text << "-" << detail;
         Runtime::MsgBox(text, detail);
+    }
 }
 
 bool ReopenPort()
@@ -131,8 +140,11 @@ bool ReopenPort()
         return true;
     QString text;
     QString detail;
-    if (!openAndConfigure(LastName, text, detail))
+    if (!openAndConfigure(LastName, text, detail)) {
+        qCDebug(lcSerial).noquote()
+            << "cannot open" << LastName + QLatin1Char(':') << text << "-" << detail;
         return false;
+    }
     Lost = false;
     return true;
 }
@@ -154,27 +166,40 @@ void SendString(const QString& text)
     // A short write (the modem holding CTS low) goes unnoticed, like every
     // other modem reply; a device that is gone is remembered.
     int error = 0;
-    (void)Tty::writeWithin(PortHandle, text.toLatin1(),
-        static_cast<int>(PortTimeouts.WriteTotalTimeoutConstant), &error);
+    const QByteArray bytes = text.toLatin1();
+    const qsizetype written = Tty::writeWithin(
+        PortHandle, bytes, static_cast<int>(PortTimeouts.WriteTotalTimeoutConstant), &error);
+    if (written == bytes.size())
+        qCDebug(lcSerial).noquote() << Logging::timeOfDay() << "sent" << Logging::escaped(text);
+    else
+        qCDebug(lcSerial).noquote() << Logging::timeOfDay() << "sent" << Logging::escaped(text)
+                                    << "- only" << written << "of" << bytes.size() << "bytes taken";
     if (Tty::meansGone(error))
-        markLost();
+        markLost("the write failed");
 }
 
 void ReadPort()
 {
     if (!holdsPort())
         return;
+    const qsizetype before = ReceivedText.size();
     const QDeadlineTimer drainLimit(kMaxDrainMs);
     const int gapMs = static_cast<int>(PortTimeouts.ReadTotalTimeoutConstant);
     for (qsizetype count = 0; count < kMaxDrainBytes && !drainLimit.hasExpired(); ++count) {
         unsigned char byte = 0;
         const Tty::ReadResult result = Tty::readByte(PortHandle, gapMs, byte);
         if (result == Tty::ReadResult::Gone)
-            markLost();
+            markLost("the read found the device gone");
         if (result != Tty::ReadResult::Byte)
             break;
         ReceivedText += QChar(byte);
     }
+    // The bytes may hold a caller's number: debug level only.
+    if (ReceivedText.size() == before)
+        qCDebug(lcSerial).noquote() << Logging::timeOfDay() << "received nothing";
+    else
+        qCDebug(lcSerial).noquote()
+            << Logging::timeOfDay() << "received" << Logging::escaped(ReceivedText.mid(before));
 }
 
 void ClosePort()
@@ -185,6 +210,7 @@ void ClosePort()
     Tty::closeExclusive(PortHandle, &OriginalSettings);
     PortHandle = kInvalidHandle;
     Lost = false;
+    qCDebug(lcSerial).noquote() << "closed" << LastName << "(DTR lowered)";
 }
 
 void SetDCBFlag(qint32 mask, qint16 value)
@@ -206,7 +232,7 @@ bool PortIsOpen()
         return false;
     if (GetCommState(PortHandle, PortDCB))
         return true;
-    markLost();
+    markLost("the kernel no longer describes it");
     return false;
 }
 

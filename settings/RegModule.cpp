@@ -1,5 +1,6 @@
 #include "RegModule.h"
 
+#include "Logging.h"
 #include "Runtime.h"
 
 #include <QDir>
@@ -122,7 +123,13 @@ QString GetRegValue(Root root, const QString& keyPath, const QString& valueName)
     if (refused != unsaved().values.constEnd())
         return *refused;
     const QSettings store(path, QSettings::NativeFormat);
-    return textOf(store.value(key));
+    const QString text = textOf(store.value(key));
+    if (store.status() != QSettings::NoError)
+        qCDebug(lcStore).noquote() << "cannot read" << path
+                                   << (store.status() == QSettings::AccessError
+                                              ? "(no access): reading \"\""
+                                              : "(damaged lines): reading what can be read");
+    return text;
 }
 
 void SetRegValue(Root root, const QString& keyPath, const QString& valueName, const QString& value)
@@ -145,6 +152,8 @@ void SetRegValue(Root root, const QString& keyPath, const QString& valueName, co
     // The value holds for this run all the same, and the user hears once
     // that it will be forgotten.
     unsaved().values.insert(unsavedKey(path, key), value);
+    qCDebug(lcStore).noquote() << "cannot write" << path + QLatin1Char(':') << whyNotWritable(path)
+                               << "- the value" << key << "is kept for this run only";
     if (unsaved().told.contains(path))
         return;
     unsaved().told.insert(path);

@@ -163,7 +163,10 @@ void welcome::setPlayer(std::unique_ptr<MediaPlayer> player)
 void welcome::Image2_Click()
 {
     if (!MMControl1)
-        MMControl1 = std::make_unique<QtMediaPlayer>();
+        MMControl1 = QtMediaPlayer::create();
+    // No player without a multimedia backend: the preview is silent.
+    if (!MMControl1)
+        return;
     QString strFilename;
     PlaySound(*MMControl1, strFilename);
 }
@@ -206,6 +209,7 @@ void welcome::mnuHidelisten_Click()
     const QString portName = QStringLiteral("COM") + Text1->text();
     Hide();
     m_alert->Show();
+    m_alert->prepareSound();
     ModemLink::SetUpModem(portName);
     ModemLink::Listen(*m_alert);
 }

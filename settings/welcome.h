@@ -70,7 +70,7 @@ public:
     QMenu* mnuHelp = nullptr;
     QAction* mnugethelp = nullptr;
     // The preview's own player, separate from the Alert window's; made at
-    // the first preview.
+    // the first preview (none when Qt Multimedia has no usable backend).
     std::unique_ptr<MediaPlayer> MMControl1;
 
 protected:

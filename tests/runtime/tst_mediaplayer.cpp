@@ -10,6 +10,7 @@
 // status, and the checks that need a tone to last its length skip, saying
 // why, when it did not.
 
+#include "MediaBackend.h"
 #include "MediaPlayer.h"
 
 #include <QSignalSpy>
@@ -83,12 +84,16 @@ private slots:
     void otherCommandsLeavePlaybackAlone_data();
     void otherCommandsLeavePlaybackAlone();
 
+    void aMissingBackendIsFoundBeforeQtAbortsOnIt_data();
+    void aMissingBackendIsFoundBeforeQtAbortsOnIt();
     void backendIsGStreamerUnlessTheUserChose_data();
     void backendIsGStreamerUnlessTheUserChose();
 };
 
 void MediaPlayerTest::initTestCase()
 {
+    // What the player did is logged at debug level, when switched on.
+    QLoggingCategory::setFilterRules(QStringLiteral("ringwarden.player.debug=true"));
     QMediaPlayer probe;
     if (!probe.isAvailable())
         QSKIP("Qt Multimedia has no working backend here (GStreamer plugin missing)");
@@ -110,8 +115,8 @@ void MediaPlayerTest::everyToneStartsPlaying()
     const QMediaPlayer& media = player.mediaPlayer();
     QSignalSpy status(&media, &QMediaPlayer::mediaStatusChanged);
     QSignalSpy errors(&media, &QMediaPlayer::errorOccurred);
-    QTest::ignoreMessage(QtInfoMsg, qPrintable(QStringLiteral("playing ") + path));
-    QTest::ignoreMessage(QtInfoMsg, qPrintable(QStringLiteral("stopped ") + path));
+    QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("playing ") + path));
+    QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("stopped ") + path));
 
     player.setFileName(path);
     player.setCommand(QStringLiteral("Open"));
@@ -193,7 +198,7 @@ void MediaPlayerTest::unplayableFileErrorsAndStops()
     const QMediaPlayer& media = player.mediaPlayer();
     QSignalSpy errors(&media, &QMediaPlayer::errorOccurred);
     QSignalSpy states(&media, &QMediaPlayer::playbackStateChanged);
-    QTest::ignoreMessage(QtInfoMsg,
+    QTest::ignoreMessage(QtWarningMsg,
         QRegularExpression(QStringLiteral("^cannot play ") + QRegularExpression::escape(path)
             + QStringLiteral(": ")));
 
@@ -218,7 +223,7 @@ void MediaPlayerTest::closeStopsPlaybackAndReleasesTheMedia()
     player.setCommand(QStringLiteral("Play"));
     if (!waitUntilUnderWay(media, status))
         QSKIP("The audio sink here does not keep to the clock: the tone ended at once");
-    QTest::ignoreMessage(QtInfoMsg, qPrintable(QStringLiteral("stopped ") + path));
+    QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("stopped ") + path));
 
     player.setCommand(QStringLiteral("Close"));
 
@@ -261,6 +266,42 @@ void MediaPlayerTest::otherCommandsLeavePlaybackAlone()
     QTest::qWait(100);
     QVERIFY2(underWay(media), describe(media).constData());
     player.setCommand(QStringLiteral("Close"));
+}
+
+void MediaPlayerTest::aMissingBackendIsFoundBeforeQtAbortsOnIt_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("ownFolderOnly"); // a plugin folder holding no backend
+    QTest::addColumn<bool>("usable");
+    QTest::newRow("gstreamer") << "gstreamer" << false << true;
+    QTest::newRow("the default") << "" << false << true;
+    QTest::newRow("a backend that is not installed") << "nonexistent" << false << false;
+    QTest::newRow("no backend plugins at all") << "gstreamer" << true << false;
+}
+
+void MediaPlayerTest::aMissingBackendIsFoundBeforeQtAbortsOnIt()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, ownFolderOnly);
+    QFETCH(bool, usable);
+    // A folder whose multimedia plugins are no plugins at all.
+    QTemporaryDir folder;
+    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("multimedia")));
+    QFile fake(folder.filePath(QStringLiteral("multimedia/libgstreamermediaplugin.so")));
+    QVERIFY(fake.open(QIODevice::WriteOnly));
+    fake.write("not a plugin");
+    fake.close();
+    const QStringList folders = ownFolderOnly
+        ? QStringList { folder.path() }
+        : QStringList { folder.path() } + QCoreApplication::libraryPaths();
+
+    const MediaBackend::Plugin plugin = MediaBackend::find(name, folders);
+
+    QCOMPARE(plugin.name, name.isEmpty() ? QStringLiteral("gstreamer") : name);
+    QCOMPARE(!plugin.file.isEmpty(), usable);
+    QCOMPARE(plugin.problem.isEmpty(), usable);
+    if (usable)
+        QVERIFY(QLibrary::isLibrary(plugin.file));
 }
 
 void MediaPlayerTest::backendIsGStreamerUnlessTheUserChose_data()

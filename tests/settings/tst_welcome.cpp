@@ -19,7 +19,9 @@
 
 #include <QLockFile>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QtTest>
+#include <optional>
 
 namespace {
 
@@ -56,6 +58,8 @@ private slots:
     void exitAndTheCloseBoxEndTheProgram();
     void everyCaptionFitsItsRectangle();
     void startListeningRunsTheWholeConversation();
+    void theLogTellsTheConversationOnlyWhenSwitchedOn_data();
+    void theLogTellsTheConversationOnlyWhenSwitchedOn();
     void startListeningStoresTheToneOnlyWhenTheBoxIsTicked_data();
     void startListeningStoresTheToneOnlyWhenTheBoxIsTicked();
     void anotherRunningCopyLeavesEverythingAsItWas();
@@ -293,6 +297,72 @@ void WelcomeTest::startListeningRunsTheWholeConversation()
     QCOMPARE(storedTone(), QStringLiteral("Ring #3"));
     // Closing the window closed the port.
     QVERIFY(!Module2::PortIsOpen());
+}
+
+void WelcomeTest::theLogTellsTheConversationOnlyWhenSwitchedOn_data()
+{
+    QTest::addColumn<QString>("rules");
+    QTest::newRow("default rules: nothing") << QString();
+    QTest::newRow("ringwarden.*=true: the whole conversation")
+        << QStringLiteral("ringwarden.*=true");
+}
+
+void WelcomeTest::theLogTellsTheConversationOnlyWhenSwitchedOn()
+{
+    QFETCH(QString, rules);
+    PtyPair modem;
+    m_welcome->Text1->setText(modem.slavePath());
+    m_welcome->Check1->click();
+    for (double t : { 3.3, 5.3, 7.3, 9.3, 11.3 }) {
+        m_runtime->clock.at(t, [&] {
+            (void)modem.read(200, 20);
+            modem.write(kOk);
+        });
+    }
+    m_runtime->clock.at(16.0, [&] { modem.write(kCall); });
+    std::optional<CapturedLog> log;
+    log.emplace(rules);
+
+    listenUntil(20.0);
+
+    const QList<CapturedLog::Line> lines = log->lines();
+    log.reset();
+    // The caller's number never shows above debug level.
+    for (const CapturedLog::Line& line : lines)
+        QVERIFY2(line.type == QtDebugMsg || !line.message.contains(QLatin1String("5551234")),
+            qPrintable(line.message));
+    if (rules.isEmpty()) {
+        QVERIFY2(lines.isEmpty(), qPrintable(lines.value(0).message));
+        return;
+    }
+    auto has = [&](const QString& category, const QString& pattern) {
+        const QRegularExpression expression(pattern);
+        for (const CapturedLog::Line& line : lines) {
+            if (line.category == category && expression.match(line.message).hasMatch())
+                return true;
+        }
+        return false;
+    };
+    const QString serial = QStringLiteral("ringwarden.serial");
+    const QString time = QStringLiteral(R"(^\d\d:\d\d:\d\d\.\d{3} )");
+    QVERIFY(
+        has(serial, QStringLiteral("^opened COM") + QRegularExpression::escape(modem.slavePath())));
+    QVERIFY(has(serial,
+        QStringLiteral("^settings read back: 57600 baud, 8 data bits, no parity, 1 stop bit, ")));
+    QVERIFY(has(serial, time + QStringLiteral(R"(sent "ATZ\\r"$)")));
+    QVERIFY(has(serial, time + QStringLiteral(R"(sent "at\+vcid=1\\r"$)")));
+    QVERIFY(has(serial, time + QStringLiteral(R"(received "\\r\\nOK\\r\\n)")));
+    QVERIFY(
+        has(serial, time + QStringLiteral(R"(received "\\r\\nRING\\r\\n\\r\\nDATE = 1208\\r\\n)")));
+    QVERIFY(has(serial, time + QStringLiteral("received nothing$")));
+    QVERIFY(has(QStringLiteral("ringwarden.listen"), QStringLiteral("^pass 3 - 71 bytes$")));
+    const QString alert = QStringLiteral("ringwarden.alert");
+    QVERIFY(has(alert, QStringLiteral("^change 2 \\(ring count 2\\): listening for calls$")));
+    QVERIFY(has(alert,
+        QStringLiteral("^ring reaction: change 3 \\(ring count 3\\), band shown, window raised, "
+                       "tone started$")));
+    QVERIFY(has(alert, QStringLiteral("^caller ID: 5551234 JOHN DOE$")));
+    QVERIFY(has(alert, QStringLiteral(R"(^call log: wrote ".*5551234\\r\\n" to )")));
 }
 
 void WelcomeTest::startListeningStoresTheToneOnlyWhenTheBoxIsTicked_data()

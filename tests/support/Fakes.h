@@ -7,6 +7,7 @@
 #include "TestClock.h"
 
 #include <QList>
+#include <QLoggingCategory>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -82,6 +83,35 @@ public:
 
 private:
     QList<QStringList> m_started;
+};
+
+// Collects the program's log lines (categories "ringwarden.*") for its
+// lifetime, instead of printing them; other messages go on as before.
+// `rules` (QLoggingCategory filter rules, "ringwarden.*=true") apply
+// meanwhile; the default rules come back at the end.
+class CapturedLog
+{
+public:
+    struct Line
+    {
+        QtMsgType type;
+        QString category;
+        QString message;
+    };
+    explicit CapturedLog(const QString& rules = {});
+    ~CapturedLog();
+    CapturedLog(const CapturedLog&) = delete;
+    CapturedLog& operator=(const CapturedLog&) = delete;
+
+    const QList<Line>& lines() const { return m_lines; }
+    // The messages of one category, in order.
+    QStringList messages(const QString& category) const;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message);
+    static CapturedLog* s_current;
+    QtMessageHandler m_previous = nullptr;
+    QList<Line> m_lines;
 };
 
 // Installs a test clock, a recording message box and process starter and a
