@@ -413,9 +413,12 @@ void CallNotifierTest::theAlertWindowNotifiesAtEachRingReaction()
     // After 12 s of silence the modem's next text is a new call; a caller
     // ID in the ringing pass is in that pass's notification.
     m_runtime->clock.wait(14);
-    alert.setReceivedText(ring + QStringLiteral("NMBR = 5551234\r\nNAME = JOHN DOE\r\n"));
+    alert.setReceivedText(ring + QStringLiteral("NMBR = 5551234\r\nNAME = AT&T <B>\r\n"));
     settle();
-    QCOMPARE(notices(), (QStringList { "new:", "new:5551234 JOHN DOE" }));
+    // Servers read the body as markup: the name must stay text.
+    QCOMPARE(notices(), (QStringList { "new:", "new:5551234 AT&amp;T &lt;B&gt;" }));
+    // The program's own icon goes with it.
+    QVERIFY(m_notifications.calls.at(0).hints.contains(QStringLiteral("image-data")));
     alert.hide();
 }
 
