@@ -133,6 +133,11 @@ void Alert::linkLost()
 
 void Alert::linkRestored()
 {
+    // The set-up's replies after a reopen are dropped, so they never take
+    // the first two changes: when the modem was lost (or missing) before they
+    // came, the next change is a ring, as after a mute modem.
+    if (Text1->text().toInt() < 2)
+        Text1->setText(QStringLiteral("2"));
     setWindowTitle(stateCaption());
 }
 

@@ -80,14 +80,19 @@ void SetUpModem(const QString& portName)
 
 void Listen(Listener& listener)
 {
+    // A port that is not held, because it was lost or never opened (the
+    // modem not plugged in yet, another program holding it at the start), is
+    // tried again every pass: the start has said why once, the tries are
+    // quiet.
+    const auto deaf = [] { return !Module2::PortIsOpen(); };
     bool firstPass = true;
-    bool told = Module2::PortLost();
+    bool told = deaf();
     if (told) {
-        qCDebug(lcListen) << "link lost before listening";
+        qCDebug(lcListen) << "no port to listen on yet";
         listener.linkLost();
     }
     for (quint64 pass = 1;; ++pass) {
-        if (Module2::PortLost())
+        if (deaf())
             reconnect(listener);
         else
             Module2::ReadPort();
@@ -97,14 +102,14 @@ void Listen(Listener& listener)
         listener.setNmbrPos(NmbrPos(Module2::ReceivedText));
 
         // Say what keeps the calls from being seen.
-        const bool lost = Module2::PortLost();
+        const bool lost = deaf();
         if (lost && !told) {
             qCDebug(lcListen).noquote()
                 << "link lost: trying" << Module2::LastPortName() << "again every pass";
             listener.linkLost();
         }
         told = lost;
-        if (firstPass && !lost && Module2::PortIsOpen() && Module2::ReceivedText.isEmpty()) {
+        if (firstPass && !lost && Module2::ReceivedText.isEmpty()) {
             qCDebug(lcListen).noquote() << "no answer from the modem on" << Module2::LastPortName();
             listener.noAnswer(Module2::LastPortName());
         }

@@ -51,12 +51,12 @@ void SetUpModem(const QString& portName);
 // Never silently deaf:
 // - when the first pass brings no text although the port is open, the
 //   listener hears noAnswer;
-// - when the port stops working (Module2::PortLost), the listener hears
-//   linkLost once, and every pass from then on tries to open the port again
-//   quietly. Once it opens, the modem is set up again exactly as at the start
-//   (0.2 s, the five strings 2 s apart), its replies are read and dropped, so
-//   they never reach the listener's text, and the listener hears
-//   linkRestored (or noAnswer when nothing came back).
+// - when the port stops working (Module2::PortLost), or never opened, the
+//   listener hears linkLost once, and every pass from then on tries to open
+//   the port again quietly. Once it opens, the modem is set up again exactly
+//   as at the start (0.2 s, the five strings 2 s apart), its replies are read
+//   and dropped, so they never reach the listener's text, and the listener
+//   hears linkRestored (or noAnswer when nothing came back).
 [[noreturn]] void Listen(Listener& listener);
 
 } // namespace ModemLink

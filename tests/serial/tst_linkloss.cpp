@@ -148,6 +148,8 @@ private slots:
 
     void lostModemIsShownAndListeningRecovers_data();
     void lostModemIsShownAndListeningRecovers();
+    void modemThatComesLaterIsHeard_data();
+    void modemThatComesLaterIsHeard();
     void muteModemIsShownAndTheFirstTextRings();
     void bandClickWhileTheModemIsGone_data();
     void bandClickWhileTheModemIsGone();
@@ -288,6 +290,59 @@ void LinkLossTest::lostModemIsShownAndListeningRecovers()
     QCOMPARE(ring->count, 3);
     QCOMPARE(tap.texts.last(), QString::fromLatin1(ModemReply::kCall));
     QVERIFY(m_alert->visual());
+}
+
+void LinkLossTest::modemThatComesLaterIsHeard_data()
+{
+    QTest::addColumn<bool>("missingAtStart");
+    QTest::newRow("no modem when listening starts") << true;
+    QTest::newRow("modem lost during the set-up") << false;
+}
+
+void LinkLossTest::modemThatComesLaterIsHeard()
+{
+    QFETCH(bool, missingAtStart);
+    TestClock& clock = m_runtime->clock;
+    Modem modem(clock, false, 0.1, 60.0);
+    if (missingAtStart) {
+        linkCom4(m_runtime->home() + QStringLiteral("/no-modem-here"));
+    } else {
+        modem.plugIn();
+        linkCom4(modem.pty().slavePath());
+        clock.at(4.0, [&] { modem.unplug(); });
+    }
+    ModemLink::SetUpModem(QStringLiteral("COM4"));
+    // The start says it once; the attempts after it are quiet.
+    QCOMPARE(m_runtime->messageBox.notices().size(), missingAtStart ? 1 : 0);
+
+    Tap tap(*m_alert, clock);
+    double back = 0;
+    clock.at(16.0, [&] {
+        back = clock.now();
+        modem.plugIn();
+        linkCom4(modem.pty().slavePath());
+    });
+    double called = 0;
+    clock.at(34.0, [&] {
+        called = clock.now();
+        modem.pty().write(ModemReply::kCall);
+    });
+    listenUntil(tap, 38.0);
+
+    const Tap::Note* lost = tap.find(QStringLiteral("lost"));
+    QVERIFY(lost);
+    QCOMPARE(lost->caption, kLost);
+    QVERIFY(lost->shown);
+    const Tap::Note* restored = tap.find(QStringLiteral("restored"), back);
+    QVERIFY(restored);
+    QCOMPARE(restored->caption, kListening);
+    // The set-up's replies never came through, so the call's first text is
+    // a ring.
+    const Tap::Note* ring = tap.find(QStringLiteral("pass text"), called);
+    QVERIFY(ring);
+    QVERIFY(ring->time - called <= 2.0);
+    QCOMPARE(ring->caption, kRinging);
+    QCOMPARE(m_runtime->messageBox.notices().size(), missingAtStart ? 1 : 0);
 }
 
 void LinkLossTest::muteModemIsShownAndTheFirstTextRings()
