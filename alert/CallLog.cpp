@@ -13,8 +13,6 @@
 namespace CallLog {
 namespace {
 
-constexpr QFile::Permissions kPrivateFolder
-    = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
 constexpr QFile::Permissions kPrivateFile = QFile::ReadOwner | QFile::WriteOwner;
 
 // `format` (a QLocale time format) without its time zone: the unquoted "t"
@@ -38,26 +36,6 @@ bool isLatin1(const QString& text)
     for (const QChar c : text) {
         if (c.unicode() > 0xff)
             return false;
-    }
-    return true;
-}
-
-// Makes the folders of `folder` that are missing, each with mode 0700.
-bool makePrivateFolders(const QString& folder, QString* error)
-{
-    QStringList missing;
-    for (QString current = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
-         !QFileInfo::exists(current); current = QFileInfo(current).path()) {
-        missing.prepend(current);
-        if (QFileInfo(current).path() == current)
-            break;
-    }
-    for (const QString& each : missing) {
-        if (!QDir().mkdir(each, kPrivateFolder) && !QFileInfo(each).isDir()) {
-            if (error)
-                *error = QStringLiteral("cannot create the folder ") + each;
-            return false;
-        }
     }
     return true;
 }
@@ -110,7 +88,7 @@ QByteArray bytes(const QString& text)
 
 bool append(const QString& logPath, const QString& record, QString* error)
 {
-    if (!makePrivateFolders(QFileInfo(logPath).absolutePath(), error))
+    if (!Runtime::MakePrivateFolders(QFileInfo(logPath).absolutePath(), error))
         return false;
     QFile file(logPath);
     if (!file.open(

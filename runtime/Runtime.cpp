@@ -188,6 +188,26 @@ QString DataDir()
         + QStringLiteral("/ringwarden");
 }
 
+bool MakePrivateFolders(const QString& folder, QString* error)
+{
+    QStringList missing;
+    for (QString current = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+         !QFileInfo::exists(current); current = QFileInfo(current).path()) {
+        missing.prepend(current);
+        if (QFileInfo(current).path() == current)
+            break;
+    }
+    for (const QString& each : missing) {
+        if (!QDir().mkdir(each, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
+            && !QFileInfo(each).isDir()) {
+            if (error)
+                *error = QStringLiteral("cannot create the folder ") + each;
+            return false;
+        }
+    }
+    return true;
+}
+
 bool AppendLine(const QString& path, const QString& line)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());

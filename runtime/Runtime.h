@@ -89,6 +89,11 @@ QString ProgramFile(const QString& name);
 // $XDG_DATA_HOME/ringwarden (default ~/.local/share).
 QString ConfigDir();
 QString DataDir();
+// Makes the folders of `folder` that are missing, each private to the user
+// (mode 0700): they hold callers' numbers and the user's settings. Folders
+// that exist are left as they are. Returns false, with the folder that could
+// not be made in `error` (when given), on failure.
+bool MakePrivateFolders(const QString& folder, QString* error = nullptr);
 
 // Appends one line (ended by a line feed) to the text file at `path`,
 // creating the file and its folder when missing. Returns false on failure;

@@ -91,14 +91,6 @@ QString whyNotWritable(const QString& path)
     return QStringLiteral("the file could not be written");
 }
 
-// Makes the store's folder private to the user when it is missing.
-void makePrivateFolder(const QString& folder)
-{
-    if (QFileInfo::exists(folder) || !QDir().mkpath(folder))
-        return;
-    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
 } // namespace
 
 QString storeFile()
@@ -138,7 +130,7 @@ void SetRegValue(Root root, const QString& keyPath, const QString& valueName, co
         return;
     const QString path = storeFile();
     const QString key = settingsKey(keyPath, valueName);
-    makePrivateFolder(QFileInfo(path).absolutePath());
+    Runtime::MakePrivateFolders(QFileInfo(path).absolutePath());
     QSettings store(path, QSettings::NativeFormat);
     store.setValue(key, value);
     store.sync();
