@@ -165,6 +165,11 @@ private:
     void linkCom4(const QString& device);
     // Runs the loop until the clock reaches `until`.
     void listenUntil(ModemLink::Listener& listener, double until);
+    // At `time`, plugs `modem` in again as a fresh pseudo-terminal behind
+    // COM4, forgetting what it heard before; `back` receives the time.
+    void plugInAt(Modem& modem, double time, double& back);
+    // At `time`, the modem reports a call; `called` receives the time.
+    void callAt(Modem& modem, double time, double& called);
 
     std::unique_ptr<TestRuntime> m_runtime;
     std::unique_ptr<Alert> m_alert;
@@ -202,6 +207,25 @@ void LinkLossTest::listenUntil(ModemLink::Listener& listener, double until)
     QVERIFY_THROWS_EXCEPTION(ProgramEnded, ModemLink::Listen(listener));
 }
 
+void LinkLossTest::plugInAt(Modem& modem, double time, double& back)
+{
+    m_runtime->clock.at(time, [this, &modem, &back] {
+        back = m_runtime->clock.now();
+        modem.heard.clear();
+        modem.times.clear();
+        modem.plugIn();
+        linkCom4(modem.pty().slavePath());
+    });
+}
+
+void LinkLossTest::callAt(Modem& modem, double time, double& called)
+{
+    m_runtime->clock.at(time, [this, &modem, &called] {
+        called = m_runtime->clock.now();
+        modem.pty().write(ModemReply::kCall);
+    });
+}
+
 void LinkLossTest::lostModemIsShownAndListeningRecovers_data()
 {
     QTest::addColumn<bool>("linkRemoved");
@@ -229,18 +253,9 @@ void LinkLossTest::lostModemIsShownAndListeningRecovers()
             linkCom4({});
     });
     double back = 0;
-    clock.at(19.0, [&] {
-        back = clock.now();
-        modem.heard.clear();
-        modem.times.clear();
-        modem.plugIn();
-        linkCom4(modem.pty().slavePath());
-    });
+    plugInAt(modem, 19.0, back);
     double called = 0;
-    clock.at(36.0, [&] {
-        called = clock.now();
-        modem.pty().write(ModemReply::kCall);
-    });
+    callAt(modem, 36.0, called);
     listenUntil(tap, 40.0);
 
     // Listening before the loss.
@@ -317,16 +332,9 @@ void LinkLossTest::modemThatComesLaterIsHeard()
 
     Tap tap(*m_alert, clock);
     double back = 0;
-    clock.at(16.0, [&] {
-        back = clock.now();
-        modem.plugIn();
-        linkCom4(modem.pty().slavePath());
-    });
+    plugInAt(modem, 16.0, back);
     double called = 0;
-    clock.at(34.0, [&] {
-        called = clock.now();
-        modem.pty().write(ModemReply::kCall);
-    });
+    callAt(modem, 34.0, called);
     listenUntil(tap, 38.0);
 
     const Tap::Note* lost = tap.find(QStringLiteral("lost"));
