@@ -88,6 +88,8 @@ Alert::Alert(QWidget* parent)
     connect(Command1, &QPushButton::clicked, this, &Alert::Command1_Click);
     connect(Label4, &Label::Change, this, &Alert::Label4_Change);
     connect(Command3, &QPushButton::clicked, this, &Alert::Command3_Click);
+
+    addCallListener(m_callNotifier.get());
 }
 
 Alert::~Alert() = default;
@@ -105,11 +107,28 @@ void Alert::prepareSound()
     qCDebug(lcAlert) << (MMControl1 ? "sound on: the player is ready" : "sound on, but no player");
 }
 
+void Alert::addCallListener(CallListener* listener)
+{
+    if (listener
+        && std::find(m_listeners.begin(), m_listeners.end(), listener) == m_listeners.end())
+        m_listeners.push_back(listener);
+}
+
+void Alert::removeCallListener(CallListener* listener)
+{
+    std::erase(m_listeners, listener);
+}
+
+template <typename Tell> void Alert::tellListeners(Tell tell)
+{
+    // A copy: a listener may remove itself meanwhile.
+    const std::vector<CallListener*> listeners = m_listeners;
+    for (CallListener* listener : listeners)
+        tell(*listener);
+}
+
 void Alert::setReceivedText(const QString& text)
 {
-    // Any text from the modem keeps the current call going.
-    if (!text.isEmpty())
-        m_callNotifier->modemSpoke();
     // Before the text goes in, so the ring reaction it sets off already
     // names this pass's caller on the band and in the notification.
     takeCaller(text);
@@ -128,7 +147,10 @@ void Alert::setNmbrPos(qint16 position)
 
 void Alert::linkLost()
 {
+    // Nothing more of a call in progress can be heard.
+    callEnded();
     warn(QStringLiteral("Modem disconnected - reconnecting..."));
+    setWatchState(WatchState::ModemLost);
 }
 
 void Alert::linkRestored()
@@ -139,6 +161,7 @@ void Alert::linkRestored()
     if (Text1->text().toInt() < 2)
         Text1->setText(QStringLiteral("2"));
     setWindowTitle(stateCaption());
+    setWatchState(WatchState::Listening);
 }
 
 void Alert::noAnswer(const QString& portName)
@@ -146,6 +169,32 @@ void Alert::noAnswer(const QString& portName)
     if (Text1->text().toInt() < 2)
         Text1->setText(QStringLiteral("2"));
     warn(QStringLiteral("No answer from the modem on ") + portName);
+    setWatchState(WatchState::NoAnswer);
+}
+
+void Alert::callEnded()
+{
+    if (m_inCall) {
+        m_call.time = QDateTime::currentDateTime();
+        qCDebug(lcAlert).noquote() << QStringLiteral("call %1 ended after %2 ring reactions")
+                                          .arg(m_call.serial)
+                                          .arg(m_call.rings);
+        const Call ended = m_call;
+        tellListeners([&](CallListener& listener) { listener.callEnded(ended); });
+    }
+    m_inCall = false;
+    m_call = Call {};
+    m_numberHeard = false;
+    m_callerUntold = false;
+    showCallerOnBand();
+}
+
+void Alert::setWatchState(WatchState state)
+{
+    if (state == m_state)
+        return;
+    m_state = state;
+    tellListeners([state](CallListener& listener) { listener.watchStateChanged(state); });
 }
 
 QString Alert::stateCaption() const
@@ -182,9 +231,22 @@ void Alert::txtOut_Change()
     if (count == 2) {
         qCDebug(lcAlert) << "change 2 (ring count 2): listening for calls";
         setWindowTitle(QStringLiteral("Listening for calls"));
+        setWatchState(WatchState::Listening);
     }
 
     if (count > 2) {
+        // A ring while no call is in progress begins one, with whatever
+        // caller ID came before it since the last call ended.
+        if (!m_inCall) {
+            m_inCall = true;
+            m_call.serial = ++m_calls;
+            m_call.rings = 0;
+        }
+        ++m_call.rings;
+        m_call.time = QDateTime::currentDateTime();
+        // Text from a modem that said nothing to its set-up: it is there.
+        if (m_state == WatchState::NoAnswer)
+            setWatchState(WatchState::Listening);
         showVisual();
         // Back into view, also after "Stealth mode" hid the window.
         setVisible(true);
@@ -204,15 +266,25 @@ void Alert::txtOut_Change()
         const QString sound = tone ? QStringLiteral("tone started")
             : Check1->isChecked()  ? QStringLiteral("no player, no tone")
                                    : QStringLiteral("sound off");
-        qCDebug(lcAlert).noquote() << QStringLiteral(
-            "ring reaction: change %1 (ring count %1), band shown, window raised, %2")
-                                          .arg(count)
-                                          .arg(sound);
+        qCDebug(lcAlert).noquote()
+            << QStringLiteral("ring reaction: change %1 (ring count %1), band shown, window "
+                              "raised, %2 (call %3, ring %4)")
+                   .arg(count)
+                   .arg(sound)
+                   .arg(m_call.serial)
+                   .arg(m_call.rings);
     }
 
-    // Last, so the band, the window and the tone never wait for the desktop.
-    if (count > 2)
-        m_callNotifier->ring(m_callerDescription);
+    // Last, so the band, the window and the tone never wait for the desktop
+    // or the network.
+    if (count > 2) {
+        const Call call = m_call;
+        tellListeners([&](CallListener& listener) { listener.ringReaction(call); });
+        if (m_callerUntold) {
+            m_callerUntold = false;
+            tellListeners([&](CallListener& listener) { listener.callerIdentified(call); });
+        }
+    }
 }
 
 void Alert::showVisual()
@@ -237,11 +309,37 @@ void Alert::showVisual()
 
 void Alert::takeCaller(const QString& text)
 {
-    if (const std::optional<CallerId::Caller> caller = CallerId::find(text)) {
-        m_callerDescription = CallerId::describe(*caller);
-        // The caller is personal: debug level only.
-        qCDebug(lcAlert).noquote() << "caller ID:" << m_callerDescription;
-        showCallerOnBand();
+    const CallerId::Report report = CallerId::read(text);
+    if (report.isEmpty())
+        return;
+    // Another number is another caller: the name heard with the first is
+    // not theirs.
+    if (report.number && (!m_numberHeard || *report.number != m_call.number)) {
+        if (m_numberHeard && !report.name)
+            m_call.name.clear();
+        m_call.number = *report.number;
+        m_numberHeard = true;
+    }
+    if (report.name)
+        m_call.name = *report.name;
+    CallerId::Report known;
+    if (m_numberHeard)
+        known.number = m_call.number;
+    if (!m_call.name.isEmpty())
+        known.name = m_call.name;
+    const QString caller = CallerId::describe(known);
+    if (caller == m_call.caller)
+        return;
+    m_call.caller = caller;
+    m_call.time = QDateTime::currentDateTime();
+    // The caller is personal: debug level only.
+    qCDebug(lcAlert).noquote() << "caller ID:" << m_call.caller;
+    showCallerOnBand();
+    if (m_inCall) {
+        const Call call = m_call;
+        tellListeners([&](CallListener& listener) { listener.callerIdentified(call); });
+    } else {
+        m_callerUntold = true;
     }
 }
 
@@ -251,7 +349,7 @@ void Alert::showCallerOnBand()
     if (!band)
         return;
     band->Text1->setText(
-        CallerId::bandText(m_callerDescription, band->textFont(), band->picBuffer.width()));
+        CallerId::bandText(m_call.caller, band->textFont(), band->picBuffer.width()));
 }
 
 void Alert::Label4_Change()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CallListener.h"
 #include "Form.h"
 #include "ModemLink.h"
 
@@ -7,6 +8,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <memory>
+#include <vector>
 
 class CallNotifier;
 class DesktopSession;
@@ -29,9 +31,16 @@ class Visual;
 //
 // Who is calling: after each pass, Label4's caption becomes the caller's
 // number from that pass's caller-ID report, or empty when the pass has
-// none; a numeric caption writes one record to the call log (CallLog). The
-// caller is also shown on the ringing band, until another caller ID comes.
+// none; a numeric caption writes one record to the call log (CallLog).
 // "VIEW LOG FILE" opens the log in the desktop's viewer.
+//
+// Calls: a call begins with a ring reaction while none is in progress and
+// ends when the listening loop reports the modem quiet (callEnded) or lost.
+// Its caller is what the passes since the previous call's end reported,
+// joined field by field (a NAME line may come a pass after its NMBR), and is
+// shown on the ringing band; when the call ends the caller is forgotten, so
+// the next call never shows it. Each CallListener added is told of every
+// ring reaction, caller and end of call, and of the line's state.
 class Alert : public Form, public ModemLink::Listener
 {
     Q_OBJECT
@@ -65,6 +74,15 @@ public:
     // to 2, as if the replies had come and gone, so that the first text that
     // arrives is taken for a ring.
     void noAnswer(const QString& portName) override;
+    // The call in progress is over: the listeners hear of it, its caller is
+    // forgotten and the band goes back to its plain text. Also forgets a
+    // caller heard outside any call.
+    void callEnded() override;
+
+    // Tells `listener` of every call from now on; it must outlive this
+    // window or be removed first.
+    void addCallListener(CallListener* listener);
+    void removeCallListener(CallListener* listener);
 
     // Plays the stored ring tone on `objMMControl`; `strFilename` receives
     // the tone's path, or stays as it was when the choice names no tone.
@@ -73,10 +91,15 @@ public:
     // The ringing band, while it is loaded.
     Visual* visual() const;
 
-    // The last caller, as the band shows it after "The phone is ringing: "
-    // ("5551234 JOHN DOE", "private number", "unknown number"); "" until a
-    // caller ID has come.
-    QString callerDescription() const { return m_callerDescription; }
+    // The call in progress (serial 0 between calls, when it may still hold
+    // a caller heard before the call's first ring reaction).
+    const Call& currentCall() const { return m_call; }
+    bool callInProgress() const { return m_inCall; }
+    // The current call's caller, as the band shows it after "The phone is
+    // ringing: " ("5551234 JOHN DOE", "private number", "unknown number");
+    // "" until its caller ID has come.
+    QString callerDescription() const { return m_call.caller; }
+    WatchState watchState() const { return m_state; }
 
     TextBox* txtOut = nullptr;
     TextBox* Text1 = nullptr;
@@ -98,7 +121,8 @@ private:
     void Command1_Click();
     void showVisual();
     // Who is calling (the call log and the band's text)
-    // Keeps the caller that `text` reports, if any, and shows it on the band.
+    // Joins what `text` reports of the caller to the current call's, and
+    // shows it on the band.
     void takeCaller(const QString& text);
     void showCallerOnBand();
     void Label4_Change();
@@ -107,10 +131,23 @@ private:
     QString stateCaption() const;
     // Brings the window into view with `caption` while the modem cannot be heard.
     void warn(const QString& caption);
+    void setWatchState(WatchState state);
+    // Calls `tell` on every listener, in the order they were added.
+    template <typename Tell> void tellListeners(Tell tell);
 
     QPointer<Form> m_startWindow;
     std::unique_ptr<Visual> m_visual;
-    QString m_callerDescription;
+    // The call in progress, or the caller heard since the last call ended.
+    Call m_call;
+    bool m_inCall = false;
+    // Whether a NMBR has been heard for m_call (a name may come alone).
+    bool m_numberHeard = false;
+    // The caller became known outside a call: the listeners hear of it
+    // after the call's first ring reaction.
+    bool m_callerUntold = false;
+    int m_calls = 0;
+    WatchState m_state = WatchState::Activating;
+    std::vector<CallListener*> m_listeners;
     // Wakes the screen and notifies the desktop at each ring.
     std::unique_ptr<DesktopSession> m_desktop;
     std::unique_ptr<CallNotifier> m_callNotifier;

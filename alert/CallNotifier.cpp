@@ -2,9 +2,6 @@
 
 #include "DesktopSession.h"
 #include "RegModule.h"
-#include "Runtime.h"
-
-#include <cmath>
 
 namespace {
 
@@ -24,44 +21,28 @@ CallNotifier::CallNotifier(DesktopSession& session)
     : m_session(session)
 { }
 
-double CallNotifier::silence() const
+void CallNotifier::ringReaction(const Call& call)
 {
-    return std::fmod(Runtime::Timer() - m_lastHeard + 86400.0, 86400.0);
-}
-
-void CallNotifier::modemSpoke()
-{
-    if (m_heardAny && silence() >= kCallGap)
-        m_inCall = false;
-    m_lastHeard = Runtime::Timer();
-    m_heardAny = true;
-}
-
-void CallNotifier::ring(const QString& caller)
-{
-    // Step 1: which call this ring belongs to (modemSpoke ends a call).
-    if (!m_inCall) {
-        m_inCall = true;
-        m_shown = false;
-        m_shownCaller.clear();
-        m_lastHeard = Runtime::Timer();
-        m_heardAny = true;
-    }
-
-    // Step 2: light the screen.
+    // Light the screen.
     if (switchedOn(QStringLiteral("WakeScreen")))
         m_session.wakeScreen();
 
-    // Step 3: one notification per call, kept up to date with the caller.
-    // A caller once known is not taken back by a later empty one.
+    // One notification per call.
+    if (!switchedOn(QStringLiteral("Notify")) || call.serial == m_shownCall)
+        return;
+    m_session.notify(kSummary, call.caller);
+    m_shownCall = call.serial;
+    m_shownCaller = call.caller;
+}
+
+void CallNotifier::callerIdentified(const Call& call)
+{
+    // Only the notification of this call is changed; a caller once shown is
+    // not taken back.
+    if (call.serial != m_shownCall || call.caller.isEmpty() || call.caller == m_shownCaller)
+        return;
     if (!switchedOn(QStringLiteral("Notify")))
         return;
-    if (!m_shown) {
-        m_session.notify(kSummary, caller);
-        m_shown = true;
-        m_shownCaller = caller;
-    } else if (!caller.isEmpty() && caller != m_shownCaller) {
-        m_session.updateNotification(kSummary, caller);
-        m_shownCaller = caller;
-    }
+    m_session.updateNotification(kSummary, call.caller);
+    m_shownCaller = call.caller;
 }

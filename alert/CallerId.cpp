@@ -81,17 +81,22 @@ QString numberAt(const QString& text, qint16 nmbrPos)
     return numberFrom(text, valueStart(text, key));
 }
 
+Report read(const QString& text)
+{
+    Report report;
+    if (const qsizetype numberKey = text.indexOf(kNumberKey); numberKey >= 0)
+        report.number = numberFrom(text, valueStart(text, numberKey));
+    if (const qsizetype nameKey = text.indexOf(kNameKey); nameKey >= 0)
+        report.name = fieldFrom(text, valueStart(text, nameKey));
+    return report;
+}
+
 std::optional<Caller> find(const QString& text)
 {
-    const qsizetype numberKey = text.indexOf(kNumberKey);
-    if (numberKey < 0)
+    const Report report = read(text);
+    if (!report.number)
         return std::nullopt;
-    Caller caller;
-    caller.number = numberFrom(text, valueStart(text, numberKey));
-    const qsizetype nameKey = text.indexOf(kNameKey);
-    if (nameKey >= 0)
-        caller.name = fieldFrom(text, valueStart(text, nameKey));
-    return caller;
+    return Caller { *report.number, report.name.value_or(QString()) };
 }
 
 QString describe(const Caller& caller)
@@ -106,6 +111,18 @@ QString describe(const Caller& caller)
     if (!caller.name.isEmpty() && !isReasonCode(caller.name))
         description += QLatin1Char(' ') + caller.name;
     return description;
+}
+
+QString describe(const Report& report)
+{
+    if (report.number)
+        return describe(Caller { *report.number, report.name.value_or(QString()) });
+    const QString name = report.name.value_or(QString());
+    if (name == QLatin1String("P"))
+        return QStringLiteral("private number");
+    if (name == QLatin1String("O"))
+        return QStringLiteral("unknown number");
+    return name;
 }
 
 QString bandText(const QString& description, const QFont& font, int widthPixels)

@@ -37,6 +37,17 @@ struct Caller
     QString name; // "" when there was no NAME line
 };
 
+// What one pass of the listening loop tells of the caller: the number when
+// it holds a "NMBR", the name when it holds a "NAME". Modems send either
+// without the other (no NAME line on many lines), and a report split over
+// two passes brings them one at a time.
+struct Report
+{
+    std::optional<QString> number;
+    std::optional<QString> name;
+    bool isEmpty() const { return !number && !name; }
+};
+
 // The caller's number in `text`, taken after the "NMBR" that the listening
 // loop's position `nmbrPos` (the key's 1-based position plus 7) points past;
 // when that position does not point past a "NMBR" (a position clipped to the
@@ -49,12 +60,18 @@ QString numberAt(const QString& text, qint16 nmbrPos);
 // name is the rest of its line without control characters, cut to
 // kMaxFieldLength. Trailing blanks are dropped from both.
 std::optional<Caller> find(const QString& text);
+// The same fields as find, each on its own: the number from the first
+// "NMBR", the name from the first "NAME".
+Report read(const QString& text);
 
 // The caller as the user reads it: the number, then one blank and the name
 // when there is one ("5551234 JOHN DOE"). "P" reads "private number", "O" or
 // no number at all "unknown number"; a name that only repeats "P" or "O"
 // is left out.
 QString describe(const Caller& caller);
+// The same for what is known so far: as above when the number is known;
+// before it, the name alone ("P" and "O" read as above); "" for nothing.
+QString describe(const Report& report);
 
 // The band's text for the caller `description` (from describe, "" when no
 // caller is known): kRinging, followed by ": " and the description. When

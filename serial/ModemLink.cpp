@@ -3,6 +3,7 @@
 #include "Logging.h"
 #include "Module2.h"
 
+#include <cmath>
 #include <limits>
 
 namespace ModemLink {
@@ -67,6 +68,12 @@ void reconnect(Listener& listener)
     }
 }
 
+// Seconds from the time of day `then` to `now`, across midnight.
+double secondsSince(double then, double now)
+{
+    return std::fmod(now - then + 86400.0, 86400.0);
+}
+
 } // namespace
 
 void SetUpModem(const QString& portName)
@@ -86,6 +93,10 @@ void Listen(Listener& listener)
     // quiet.
     const auto deaf = [] { return !Module2::PortIsOpen(); };
     bool firstPass = true;
+    // Whether the modem has been talking since the last call ended, and when
+    // it last said something (time of day).
+    bool talking = false;
+    double lastHeard = 0.0;
     bool told = deaf();
     if (told) {
         qCDebug(lcListen) << "no port to listen on yet";
@@ -98,14 +109,29 @@ void Listen(Listener& listener)
             Module2::ReadPort();
         qCDebug(lcListen).noquote()
             << "pass" << pass << "-" << Module2::ReceivedText.size() << "bytes";
+        const double now = Runtime::Timer();
+        // A call ends before the text that comes after its silence, so that
+        // text starts the next one.
+        if (talking && secondsSince(lastHeard, now) >= kCallGap) {
+            talking = false;
+            qCDebug(lcListen) << "call ended: the modem has been quiet for" << kCallGap << "s";
+            listener.callEnded();
+        }
         listener.setReceivedText(Module2::ReceivedText);
         listener.setNmbrPos(NmbrPos(Module2::ReceivedText));
+        // The set-up's replies in the first pass are no call.
+        if (!firstPass && !Module2::ReceivedText.isEmpty()) {
+            talking = true;
+            lastHeard = now;
+        }
 
         // Say what keeps the calls from being seen.
         const bool lost = deaf();
         if (lost && !told) {
             qCDebug(lcListen).noquote()
                 << "link lost: trying" << Module2::LastPortName() << "again every pass";
+            // The listener ends the call itself on a lost link.
+            talking = false;
             listener.linkLost();
         }
         told = lost;

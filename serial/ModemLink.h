@@ -14,6 +14,10 @@ namespace ModemLink {
 // caller-number reports on; automatic answering off once more.
 const std::array<QString, 5>& setupStrings();
 
+// A call is over once the modem has said nothing for this long: more than
+// the pause between two rings of any cadence (about 6 s at most) plus a pass.
+constexpr double kCallGap = 12.0;
+
 // The window the listening loop feeds, once per pass.
 class Listener
 {
@@ -24,13 +28,19 @@ public:
     // Receives the position of the caller's number in that text.
     virtual void setNmbrPos(qint16 position) = 0;
     // The modem has gone away (unplugged, reset, switched off); the loop
-    // keeps trying to open it again, once a pass.
+    // keeps trying to open it again, once a pass. A call in progress is
+    // over: nothing more of it can be heard.
     virtual void linkLost() = 0;
     // The modem is back and set up again; its replies were dropped.
     virtual void linkRestored() = 0;
     // The port `portName` opened but the modem sent nothing in reply to the
     // set-up.
     virtual void noAnswer(const QString& portName) = 0;
+    // The modem has been quiet for kCallGap seconds since it last said
+    // something: the call it was reporting is over. Comes before the text of
+    // the pass that found the silence. A listener that does not follow calls
+    // leaves it alone.
+    virtual void callEnded() { }
 };
 
 // The 1-based position of the first "NMBR" in `text` plus 7, which is where
@@ -51,6 +61,8 @@ void SetUpModem(const QString& portName);
 // Never silently deaf:
 // - when the first pass brings no text although the port is open, the
 //   listener hears noAnswer;
+// - when the modem, having said something after the set-up, stays quiet for
+//   kCallGap seconds, the listener hears callEnded, once;
 // - when the port stops working (Module2::PortLost), or never opened, the
 //   listener hears linkLost once, and every pass from then on tries to open
 //   the port again quietly. Once it opens, the modem is set up again exactly

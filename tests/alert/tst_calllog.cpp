@@ -234,6 +234,17 @@ void CallLogTest::theBandShowsTheCaller_data()
     QTest::newRow("kept until another caller ID")
         << kSetUp + QStringList { kCall, QString(), kRing } << "5551234 JOHN DOE"
         << ringing + ": 5551234 JOHN DOE";
+    // Within a call, what later passes report is joined to it.
+    QTest::newRow("name in the next pass")
+        << kSetUp + QStringList { kRing + "\r\nNMBR = 5551234\r\n", "NAME = JOHN DOE\r\n" }
+        << "5551234 JOHN DOE" << ringing + ": 5551234 JOHN DOE";
+    QTest::newRow("name before the number")
+        << kSetUp + QStringList { "NAME = JOHN DOE\r\n", kRing, "NMBR = 5551234\r\n" }
+        << "5551234 JOHN DOE" << ringing + ": 5551234 JOHN DOE";
+    QTest::newRow("another number drops the name heard for the first") << kSetUp
+            + QStringList { kCall, "NMBR = 5550002\r\n" } << "5550002" << ringing + ": 5550002";
+    QTest::newRow("spaced number") << kSetUp + QStringList { "\r\nRING\r\nNMBR = 01632 960123\r\n" }
+                                   << "01632 960123" << ringing + ": 01632 960123";
     // The caller ID comes with the second pass, before any ring.
     QTest::newRow("caller ID before the band") << QStringList { QStringLiteral("\r\nOK\r\n"), kCall,
         kRing } << "5551234 JOHN DOE" << ringing + ": 5551234 JOHN DOE";

@@ -1,15 +1,23 @@
 // How a ring reaches the desktop: the screen is woken at every ring reaction
-// and each call gets one notification, kept up to date with the caller.
+// and each call gets one notification, kept up to date with the caller, and
+// a call's caller is never shown for another call.
 // Runs against a private D-Bus daemon with this test's own notification
-// server, screen savers and logind session registered on it.
+// server, screen savers and logind session registered on it, and the modem
+// simulator on a pseudo-terminal.
 
 #include "Alert.h"
+#include "CallListener.h"
+#include "CallLog.h"
 #include "CallNotifier.h"
 #include "DesktopSession.h"
 #include "Fakes.h"
+#include "ModemLink.h"
+#include "ModemSim.h"
 #include "Module2.h"
 #include "RecordingMediaPlayer.h"
 #include "RegModule.h"
+#include "TextBox.h"
+#include "Visual.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -157,6 +165,8 @@ private slots:
     void gnomeCurtainLiftsOnlyWhenUnlocked_data();
     void gnomeCurtainLiftsOnlyWhenUnlocked();
     void theAlertWindowNotifiesAtEachRingReaction();
+    void aNewCallNeverShowsTheLastCaller_data();
+    void aNewCallNeverShowsTheLastCaller();
 
 private:
     // Registers (or drops) the test's services on the bus.
@@ -244,40 +254,42 @@ QStringList CallNotifierTest::notices() const
 
 void CallNotifierTest::ringsReachTheDesktop_data()
 {
-    // A script of steps: "ring:<caller>", "heard" (the modem said something),
-    // "wait:<seconds>", "settle" (let the bus carry what was sent). Settings
-    // as "WakeScreen/Notify" values ("" for none).
+    // A script of steps as the Alert window tells them: "ring:<call>:<caller>"
+    // (a ring reaction of call number <call>), "caller:<call>:<caller>" (its
+    // caller became known), "settle" (let the bus carry what was sent).
+    // Settings as "WakeScreen/Notify" values ("" for none).
     QTest::addColumn<QString>("settings");
     QTest::addColumn<QStringList>("script");
     QTest::addColumn<QStringList>("expectedNotices");
     QTest::addColumn<int>("expectedWakes");
 
-    const QStringList firstRing { "heard", "ring:" };
+    const QStringList firstRing { "ring:1:" };
     QTest::newRow("one ring") << "/" << firstRing << QStringList { "new:" } << 1;
     QTest::newRow("caller known later, answer already in")
-        << "/"
-        << firstRing
-            + QStringList { "settle", "wait:2", "ring:" + kJohn, "wait:2", "ring:" + kJohn }
-        << QStringList { "new:", "same:" + kJohn } << 3;
-    QTest::newRow("caller known before the server answered")
-        << "/" << firstRing + QStringList { "ring:" + kJohn }
+        << "/" << firstRing + QStringList { "settle", "caller:1:" + kJohn, "ring:1:" + kJohn }
         << QStringList { "new:", "same:" + kJohn } << 2;
-    QTest::newRow("a later empty caller keeps the shown one")
-        << "/" << QStringList { "heard", "ring:" + kJohn, "wait:2", "ring:", "settle" }
+    QTest::newRow("caller known before the server answered")
+        << "/" << firstRing + QStringList { "caller:1:" + kJohn }
+        << QStringList { "new:", "same:" + kJohn } << 1;
+    QTest::newRow("caller with the first ring")
+        << "/" << QStringList { "ring:1:" + kJohn, "caller:1:" + kJohn, "ring:1:" + kJohn }
         << QStringList { "new:" + kJohn } << 2;
-    QTest::newRow("modem speaking within 12 s keeps the call")
+    QTest::newRow("a name joined later changes the notification")
         << "/"
-        << QStringList { "heard", "ring:" + kJohn, "wait:10", "heard", "ring:" + kJohn, "wait:10",
-               "heard", "ring:" + kJohn }
-        << QStringList { "new:" + kJohn } << 3;
-    QTest::newRow("12 s of silence end the call")
+        << QStringList { "ring:1:5551234", "caller:1:5551234", "settle", "caller:1:" + kJohn }
+        << QStringList { "new:5551234", "same:" + kJohn } << 1;
+    QTest::newRow("each call its own notification, without the last caller")
         << "/"
-        << QStringList { "heard", "ring:" + kJohn, "settle", "wait:2", "ring:" + kJohn, "wait:12",
-               "heard", "ring:private number" }
-        << QStringList { "new:" + kJohn, "new:private number" } << 3;
+        << QStringList { "ring:1:" + kJohn, "caller:1:" + kJohn, "settle", "ring:2:", "settle",
+               "caller:2:private number" }
+        << QStringList { "new:" + kJohn, "new:", "same:private number" } << 2;
+    QTest::newRow("a caller of an earlier call changes nothing")
+        << "/" << QStringList { "ring:1:", "settle", "ring:2:", "caller:1:" + kJohn }
+        << QStringList { "new:", "new:" } << 2;
     QTest::newRow("both off") << "0/0" << firstRing << QStringList {} << 0;
     QTest::newRow("wake off") << "0/1" << firstRing << QStringList { "new:" } << 0;
-    QTest::newRow("notify off") << "/0" << firstRing << QStringList {} << 1;
+    QTest::newRow("notify off") << "/0" << firstRing + QStringList { "caller:1:" + kJohn }
+                                << QStringList {} << 1;
 }
 
 void CallNotifierTest::ringsReachTheDesktop()
@@ -297,12 +309,13 @@ void CallNotifierTest::ringsReachTheDesktop()
         QStringLiteral("Ringwarden"), QImage(16, 16, QImage::Format_ARGB32));
     CallNotifier notifier(session);
     for (const QString& step : script) {
-        if (step == "heard")
-            notifier.modemSpoke();
-        else if (step.startsWith("ring:"))
-            notifier.ring(step.mid(5));
-        else if (step.startsWith("wait:"))
-            m_runtime->clock.wait(step.mid(5).toDouble());
+        Call call;
+        call.serial = step.section(':', 1, 1).toInt();
+        call.caller = step.section(':', 2);
+        if (step.startsWith("ring:"))
+            notifier.ringReaction(call);
+        else if (step.startsWith("caller:"))
+            notifier.callerIdentified(call);
         else
             settle();
     }
@@ -339,10 +352,13 @@ void CallNotifierTest::aSlowOrMissingDesktopNeverHoldsARing()
     CallNotifier notifier(session);
     QElapsedTimer elapsed;
     elapsed.start();
-    notifier.modemSpoke();
-    notifier.ring(QString());
+    Call call;
+    call.serial = 1;
+    notifier.ringReaction(call);
     m_runtime->clock.wait(2);
-    notifier.ring(kJohn);
+    call.caller = kJohn;
+    notifier.callerIdentified(call);
+    notifier.ringReaction(call);
     const qint64 took = elapsed.elapsed();
     // A reaction that waited for an answer would take the 3 s at least.
     QVERIFY2(took < 1000, qPrintable(QString::number(took)));
@@ -394,15 +410,9 @@ void CallNotifierTest::theAlertWindowNotifiesAtEachRingReaction()
     QCOMPARE(m_notifications.calls.size(), 0);
     QCOMPARE(m_screenSaver.activity.size(), 0);
 
-    // A call. The modem keeps sending the same text for 16 s: no change
-    // and so no ring reaction, but no silence either, so the change after it
-    // still belongs to the same call and its notification.
+    // A call: two ring reactions, one notification.
     const QString ring = QStringLiteral("\r\nRING\r\n");
     alert.setReceivedText(ring);
-    for (int pass = 0; pass < 7; ++pass) {
-        m_runtime->clock.wait(2);
-        alert.setReceivedText(ring);
-    }
     m_runtime->clock.wait(2);
     alert.setReceivedText(QString());
     settle();
@@ -410,15 +420,126 @@ void CallNotifierTest::theAlertWindowNotifiesAtEachRingReaction()
     QCOMPARE(m_notifications.calls.at(0).summary, kSummary);
     QCOMPARE(m_screenSaver.activity.count("/org/freedesktop/ScreenSaver"), 2);
 
-    // After 12 s of silence the modem's next text is a new call; a caller
-    // ID in the ringing pass is in that pass's notification.
-    m_runtime->clock.wait(14);
+    // Once the loop has said the call ended, the modem's next text is a new
+    // call; a caller ID in the ringing pass is in that pass's notification.
+    alert.callEnded();
     alert.setReceivedText(ring + QStringLiteral("NMBR = 5551234\r\nNAME = AT&T <B>\r\n"));
     settle();
     // Servers read the body as markup: the name must stay text.
     QCOMPARE(notices(), (QStringList { "new:", "new:5551234 AT&amp;T &lt;B&gt;" }));
     // The program's own icon goes with it.
     QVERIFY(m_notifications.calls.at(0).hints.contains(QStringLiteral("image-data")));
+    alert.hide();
+}
+
+void CallNotifierTest::aNewCallNeverShowsTheLastCaller_data()
+{
+    QTest::addColumn<bool>("lateCallerId");
+    QTest::newRow("second call's caller ID comes late") << true;
+    QTest::newRow("second call without caller ID") << false;
+}
+
+void CallNotifierTest::aNewCallNeverShowsTheLastCaller()
+{
+    QFETCH(bool, lateCallerId);
+    TestClock& clock = m_runtime->clock;
+    const QString ports = m_runtime->configHome() + QStringLiteral("/ringwarden/ports");
+    QVERIFY(QDir().mkpath(ports));
+    ModemSim::Options options;
+    options.linkPath = (ports + QStringLiteral("/COM4")).toStdString();
+    ModemSim sim(options);
+    for (double t = 0.05; t < 80.0; t += 0.1)
+        clock.at(t, [&sim] { sim.service(0); });
+
+    Module2::ReceivedText.clear();
+    Alert alert;
+    alert.setPlayer(std::make_unique<RecordingMediaPlayer>());
+    alert.Load();
+    ModemLink::SetUpModem(QStringLiteral("COM4"));
+    QVERIFY(sim.callerIdOn());
+
+    // Call 1 from John Doe, as the simulator reports it: RING and caller ID
+    // together, a second RING 6 s later. The modem then falls silent, which
+    // ends the call. Call 2 rings twice; its caller ID, when it comes, comes
+    // 7 s after its first ring.
+    clock.at(20.0, [&] { sim.startCall({ "5551234", "JOHN DOE", "1208", "0500" }, 1); });
+    clock.at(26.0, [&] { sim.writeRaw("\r\nRING\r\n"); });
+    const double secondCall = 50.0;
+    clock.at(secondCall, [&] { sim.writeRaw("\r\nRING\r\n"); });
+    clock.at(secondCall + 6.0, [&] { sim.writeRaw("\r\nRING\r\n"); });
+    if (lateCallerId) {
+        clock.at(secondCall + 7.0, [&] {
+            sim.writeRaw("\r\nDATE = 1208\r\nTIME = 0510\r\nNMBR = 5550002\r\nNAME = JANE "
+                         "ROE\r\n\r\n");
+        });
+    }
+
+    // What the band says after each pass of call 2, and what the Alert
+    // window holds as the caller.
+    struct Seen : ModemLink::Listener
+    {
+        Alert& alert;
+        const TestClock& clock;
+        double from;
+        QStringList band;
+        QStringList callers;
+        Seen(Alert& a, const TestClock& c, double f)
+            : alert(a)
+            , clock(c)
+            , from(f)
+        { }
+        void setReceivedText(const QString& text) override
+        {
+            alert.setReceivedText(text);
+            if (clock.now() >= from && alert.visual()) {
+                band << alert.visual()->Text1->text();
+                callers << alert.callerDescription();
+            }
+        }
+        void setNmbrPos(qint16 position) override { alert.setNmbrPos(position); }
+        void linkLost() override { alert.linkLost(); }
+        void linkRestored() override { alert.linkRestored(); }
+        void noAnswer(const QString& port) override { alert.noAnswer(port); }
+        void callEnded() override { alert.callEnded(); }
+    } seen(alert, clock, secondCall);
+    clock.at(secondCall + 20.0, [] { Runtime::End(); });
+    QVERIFY_THROWS_EXCEPTION(ProgramEnded, ModemLink::Listen(seen));
+    settle();
+
+    // The band: plain until call 2's own caller ID, then that caller, never
+    // call 1's.
+    const QString plain = QStringLiteral("The phone is ringing");
+    const QString jane = QStringLiteral("The phone is ringing: 5550002 JANE ROE");
+    QVERIFY(seen.band.size() >= 8);
+    QCOMPARE(seen.band.first(), plain);
+    for (int i = 0; i < seen.band.size(); ++i) {
+        QVERIFY2(!seen.band.at(i).contains("JOHN") && !seen.callers.at(i).contains("JOHN"),
+            qPrintable(seen.band.join('|')));
+    }
+    QVERIFY2(seen.band.contains(jane) == lateCallerId, qPrintable(seen.band.join("|")));
+    // Once call 2 is over, its caller is forgotten too.
+    QCOMPARE(seen.band.last(), plain);
+    QCOMPARE(seen.callers.last(), QString());
+
+    // The notifications: one per call, the second changed in place only by
+    // its own caller.
+    QStringList expected { "new:" + kJohn, "new:" };
+    if (lateCallerId)
+        expected << "same:5550002 JANE ROE";
+    QCOMPARE(notices(), expected);
+
+    // The call log: each number once, from its own call's text.
+    QFile log(CallLog::path());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QList<QByteArray> records = log.readAll().split('\n');
+    QStringList numbers;
+    for (const QByteArray& record : records) {
+        if (!record.trimmed().isEmpty())
+            numbers << QString::fromLatin1(record.mid(23, 7));
+    }
+    QCOMPARE(
+        numbers, lateCallerId ? QStringList({ "5551234", "5550002" }) : QStringList({ "5551234" }));
+    Module2::ClosePort();
     alert.hide();
 }
 

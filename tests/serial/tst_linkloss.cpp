@@ -63,6 +63,7 @@ public:
         m_alert.noAnswer(portName);
         note(QStringLiteral("no answer"));
     }
+    void callEnded() override { m_alert.callEnded(); }
 
     struct Note
     {
@@ -93,6 +94,30 @@ private:
     }
     Alert& m_alert;
     const TestClock& m_clock;
+};
+
+// What the Alert window tells its call listeners, as "state <n>",
+// "ring <call>/<ring> <caller>", "caller <call> <caller>", "ended <call>".
+class CallRecord final : public CallListener
+{
+public:
+    void ringReaction(const Call& call) override
+    {
+        heard << QStringLiteral("ring %1/%2 %3").arg(call.serial).arg(call.rings).arg(call.caller);
+    }
+    void callerIdentified(const Call& call) override
+    {
+        heard << QStringLiteral("caller %1 %2").arg(call.serial).arg(call.caller);
+    }
+    void callEnded(const Call& call) override
+    {
+        heard << QStringLiteral("ended %1").arg(call.serial);
+    }
+    void watchStateChanged(WatchState state) override
+    {
+        heard << QStringLiteral("state %1").arg(int(state));
+    }
+    QStringList heard;
 };
 
 // The modem on one pseudo-terminal: every tenth of a second it takes what
@@ -246,6 +271,8 @@ void LinkLossTest::lostModemIsShownAndListeningRecovers()
     // Listening, hidden by "Stealth mode"; then the modem goes away, and
     // comes back as another pseudo-terminal behind the same name.
     Tap tap(*m_alert, clock);
+    CallRecord record;
+    m_alert->addCallListener(&record);
     m_alert->setVisible(false);
     clock.at(13.0, [&] {
         modem.unplug();
@@ -305,6 +332,16 @@ void LinkLossTest::lostModemIsShownAndListeningRecovers()
     QCOMPARE(ring->count, 3);
     QCOMPARE(tap.texts.last(), QString::fromLatin1(ModemReply::kCall));
     QVERIFY(m_alert->visual());
+
+    // The listeners heard the same: listening, lost, listening again, then
+    // the call's first ring with its caller.
+    const QString john = QStringLiteral("5551234 JOHN DOE");
+    QCOMPARE(record.heard.mid(0, 5),
+        QStringList({ QStringLiteral("state %1").arg(int(WatchState::Listening)),
+            QStringLiteral("state %1").arg(int(WatchState::ModemLost)),
+            QStringLiteral("state %1").arg(int(WatchState::Listening)), "ring 1/1 " + john,
+            "caller 1 " + john }));
+    m_alert->removeCallListener(&record);
 }
 
 void LinkLossTest::modemThatComesLaterIsHeard_data()
@@ -363,6 +400,8 @@ void LinkLossTest::muteModemIsShownAndTheFirstTextRings()
     QCOMPARE(modem.heard, allSetupStrings());
 
     Tap tap(*m_alert, clock);
+    CallRecord record;
+    m_alert->addCallListener(&record);
     m_alert->setVisible(false);
     double called = 0;
     clock.at(15.0, [&] {
@@ -388,6 +427,13 @@ void LinkLossTest::muteModemIsShownAndTheFirstTextRings()
     QVERIFY(again);
     QCOMPARE(again->count, 4);
     QVERIFY(m_runtime->messageBox.notices().isEmpty());
+    // The modem that said nothing is heard after all: listening again.
+    QCOMPARE(record.heard.mid(0, 3),
+        QStringList({ QStringLiteral("state %1").arg(int(WatchState::NoAnswer)),
+            QStringLiteral("state %1").arg(int(WatchState::Listening)),
+            "ring 1/1 5551234 JOHN DOE" }));
+    QCOMPARE(record.heard.at(4), QStringLiteral("ring 1/2 5551234 JOHN DOE"));
+    m_alert->removeCallListener(&record);
 }
 
 void LinkLossTest::bandClickWhileTheModemIsGone_data()

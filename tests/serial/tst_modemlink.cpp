@@ -31,6 +31,10 @@ public:
     {
         events << QStringLiteral("no answer on ") + portName;
     }
+    void callEnded() override
+    {
+        events << QStringLiteral("call ended at %1").arg(qRound(m_clock.now() * 10) / 10.0);
+    }
     QList<Pass> passes;
     QStringList events;
 
@@ -54,6 +58,7 @@ private slots:
     void setupStringsArriveByteForByteWithTheirPauses();
     void firstPassCarriesTheRepliesAndEveryPassIsHandedOn();
     void failedOpenCarriesOnWithoutAPort();
+    void aCallEndsAfterTwelveQuietSeconds();
     void nmbrPosPointsAtTheNumber_data();
     void nmbrPosPointsAtTheNumber();
 
@@ -170,6 +175,31 @@ void ModemLinkTest::failedOpenCarriesOnWithoutAPort()
     QCOMPARE(listener.passes.at(0).text, QStringLiteral("left over"));
     for (int i = 1; i < listener.passes.size(); ++i)
         QCOMPARE(listener.passes.at(i).text, QString());
+}
+
+void ModemLinkTest::aCallEndsAfterTwelveQuietSeconds()
+{
+    PtyPair modem;
+    for (double t : { 0.3, 2.3, 4.3, 6.3, 8.3 }) {
+        m_runtime->clock.at(t, [&] {
+            modem.read(200, 20);
+            modem.write(kOk);
+        });
+    }
+    ModemLink::SetUpModem(QStringLiteral("COM") + modem.slavePath());
+
+    // Passes at 10.2, 12.2, ... The set-up's replies in the first are no
+    // call, though the line is then quiet for 16 s. A call rings at 25 (read
+    // at 26.2) and 31 (read at 32.2); the modem is then quiet until the pass
+    // at 44.2, 12 s later. A second call rings 11 s after that.
+    m_runtime->clock.at(25.0, [&] { modem.write(kCall); });
+    m_runtime->clock.at(31.0, [&] { modem.write("\r\nRING\r\n"); });
+    m_runtime->clock.at(55.0, [&] { modem.write("\r\nRING\r\n"); });
+    RecordingListener listener(m_runtime->clock);
+    listenUntil(listener, 75.0);
+
+    // Each end comes once, before the text of the pass that found it.
+    QCOMPARE(listener.events, QStringList({ "call ended at 44.2", "call ended at 68.2" }));
 }
 
 void ModemLinkTest::nmbrPosPointsAtTheNumber_data()

@@ -360,7 +360,7 @@ void WelcomeTest::theLogTellsTheConversationOnlyWhenSwitchedOn()
     QVERIFY(has(alert, QStringLiteral("^change 2 \\(ring count 2\\): listening for calls$")));
     QVERIFY(has(alert,
         QStringLiteral("^ring reaction: change 3 \\(ring count 3\\), band shown, window raised, "
-                       "tone started$")));
+                       "tone started \\(call 1, ring 1\\)$")));
     QVERIFY(has(alert, QStringLiteral("^caller ID: 5551234 JOHN DOE$")));
     QVERIFY(has(alert, QStringLiteral(R"(^call log: wrote ".*5551234\\r\\n" to )")));
 }
