@@ -160,9 +160,9 @@ double CallerIdMode::check(const QString& replies, Listener& listener, QString& 
     // Say what was found.
     const QString list = tried.join(QStringLiteral(", "));
     if (!m_command.isEmpty()) {
-        qCInfo(lcListen).noquote()
-            << "caller ID: the modem takes" << m_command
-            << (refused ? QStringLiteral("(it refused %1)").arg(kCallerIdCommand) : QString());
+        const QString refusal
+            = refused ? QStringLiteral(" (it refused %1)").arg(kCallerIdCommand) : QString();
+        qCInfo(lcListen).noquote() << "caller ID: the modem takes" << m_command + refusal;
     } else {
         qCWarning(lcListen).noquote()
             << "this modem does not report callers' numbers: it took none of" << list;
