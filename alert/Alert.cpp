@@ -44,6 +44,7 @@ Alert::Alert(QWidget* parent)
     , Command1(new QPushButton(QStringLiteral("Stealth mode"), this))
     , Command3(new QPushButton(QStringLiteral("VIEW LOG FILE"), this))
     , Label4(new Label(QString(), this))
+    , noCallerId(new QLabel(this))
     , m_desktop(std::make_unique<SystemDesktopSession>(QStringLiteral("Ringwarden"),
           QImage(QStringLiteral(":/ringwarden/icons/ringwarden-48.png"))))
     , m_callNotifier(std::make_unique<CallNotifier>(*m_desktop))
@@ -67,6 +68,15 @@ Alert::Alert(QWidget* parent)
     txtOut->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     placeTwips(Command1, 2880, 1920, 5280, 360);
+
+    // Above the output box, only while the modem reports no callers.
+    placeTwips(noCallerId, 480, 120, 9885, 660);
+    noCallerId->setFont(sansFont(9, true));
+    noCallerId->setWordWrap(true);
+    QPalette word = noCallerId->palette();
+    word.setColor(QPalette::WindowText, QColor(255, 255, 0));
+    noCallerId->setPalette(word);
+    noCallerId->hide();
 
     // The ring count and the play-sound flag are kept in controls the user
     // never sees.
@@ -141,8 +151,10 @@ void Alert::setNmbrPos(qint16 position)
     // The loop empties the text only after its pause: it is still this
     // pass's text. Empty for a pass without caller ID, so the next call's
     // number is a change even when it is the same number.
+    // A number given in groups ("01632 960123", as in the UK) is a number
+    // all the same: the label holds its digits, the log the number as given.
     const std::optional<CallerId::Caller> caller = CallerId::find(Module2::ReceivedText);
-    Label4->setCaption(caller ? caller->number : QString());
+    Label4->setCaption(caller ? QString(caller->number).remove(QLatin1Char(' ')) : QString());
 }
 
 void Alert::linkLost()
@@ -187,6 +199,17 @@ void Alert::callEnded()
     m_numberHeard = false;
     m_callerUntold = false;
     showCallerOnBand();
+}
+
+void Alert::callerIdChecked(const QString& command, const QStringList& tried)
+{
+    noCallerId->setText(QStringLiteral("No caller ID: this modem took none of %1. Calls still "
+                                       "ring, without the caller's number.")
+                            .arg(tried.join(QStringLiteral(", "))));
+    noCallerId->setVisible(command.isEmpty());
+    qCDebug(lcAlert).noquote() << (command.isEmpty()
+            ? QStringLiteral("no caller ID: shown above the output box")
+            : QStringLiteral("caller ID through ") + command);
 }
 
 void Alert::setWatchState(WatchState state)

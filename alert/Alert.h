@@ -5,6 +5,7 @@
 #include "ModemLink.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <memory>
@@ -30,8 +31,9 @@ class Visual;
 // Closing this window closes the port and ends the program.
 //
 // Who is calling: after each pass, Label4's caption becomes the caller's
-// number from that pass's caller-ID report, or empty when the pass has
-// none; a numeric caption writes one record to the call log (CallLog).
+// number from that pass's caller-ID report (without the blanks of a number
+// given in groups), or empty when the pass has none; a numeric caption
+// writes one record to the call log (CallLog).
 // "VIEW LOG FILE" opens the log in the desktop's viewer.
 //
 // Calls: a call begins with a ring reaction while none is in progress and
@@ -78,6 +80,10 @@ public:
     // forgotten and the band goes back to its plain text. Also forgets a
     // caller heard outside any call.
     void callEnded() override;
+    // The modem took no caller-ID command (`command` is ""): a line above the
+    // output box says so, naming the commands `tried`, until another check
+    // finds one. Neither the caption nor the ring count changes.
+    void callerIdChecked(const QString& command, const QStringList& tried) override;
 
     // Tells `listener` of every call from now on; it must outlive this
     // window or be removed first.
@@ -111,6 +117,8 @@ public:
     std::unique_ptr<MediaPlayer> MMControl1;
     // Where the caller's number starts in the last pass's text.
     qint16 NmbrPos = 0;
+    // "No caller ID ...", shown while the modem reports no callers.
+    QLabel* noCallerId = nullptr;
 
 protected:
     void Form_Activate() override;
