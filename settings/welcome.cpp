@@ -66,6 +66,10 @@ welcome::welcome(QWidget* parent)
         QStringLiteral("Ring #3"), QStringLiteral("Ring #4"), QStringLiteral("Ring #5") });
     Combo1->setCurrentIndex(-1);
     Combo1->setEditText(QStringLiteral("Select Ringtone"));
+    // The text stays as typed: no completion (it would turn "ring #1" into
+    // "Ring #1") and no new list entry on Enter.
+    Combo1->setCompleter(nullptr);
+    Combo1->setInsertPolicy(QComboBox::NoInsert);
     placeTwips(Combo1, 4200, 960, 1575, 315);
     Combo1->hide();
 
@@ -186,7 +190,9 @@ void welcome::newchoice()
 
 void welcome::mnugethelp_Click()
 {
-    if (!m_help)
+    // Once closed (unloaded), it comes back afresh, without what was typed
+    // into it.
+    if (!m_help || !m_help->isLoaded())
         m_help = std::make_unique<Qhelp>();
     m_help->Show();
 }
