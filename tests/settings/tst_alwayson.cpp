@@ -293,11 +293,13 @@ void AlwaysOnTest::aDismissedRingKeepsListening()
                     .arg(alert->Command1->isVisible() ? "shown" : "hidden")
                     .arg(m_runtime->programEnd.count());
     };
+    QStringList playerAtClick;
     m_runtime->clock.at(17.5, [&] {
         look(QStringLiteral("ringing"));
         m_player->mark(QStringLiteral("click"));
         clickTheBand();
         look(QStringLiteral("clicked"));
+        playerAtClick = m_player->events().mid(m_player->events().indexOf(QStringLiteral("click")));
     });
     // The text emptying after the dismissed ring does not bring it back.
     m_runtime->clock.at(19.5, [&] { look(QStringLiteral("next pass")); });
@@ -319,10 +321,9 @@ void AlwaysOnTest::aDismissedRingKeepsListening()
             "second call: " + kRinging + " | band up | stealth hidden | ends 0",
         }));
     // The tone stopped at the click and played again for the second call.
+    QCOMPARE(playerAtClick, QStringList({ "click", "Close" }));
     const QStringList events = m_player->events();
-    const qsizetype click = events.indexOf(QStringLiteral("click"));
-    QCOMPARE(events.mid(click, 2), QStringList({ "click", "Close" }));
-    QCOMPARE(events.mid(click).count(QStringLiteral("Play")), 1);
+    QCOMPARE(events.mid(events.indexOf(QStringLiteral("click"))).count(QStringLiteral("Play")), 1);
     // The second call with its own caller, on the band and to the listeners.
     QVERIFY2(
         bandText.contains(QLatin1String("5559876")) && !bandText.contains(QLatin1String("5551234")),
