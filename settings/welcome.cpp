@@ -230,11 +230,7 @@ void welcome::mnuAutostart_Click(bool checked)
 {
     QString error;
     if (checked) {
-        StartOptions atLogin;
-        atLogin.listen = true;
-        atLogin.port = Text1->text();
-        atLogin.sound = Check1->isChecked();
-        if (!Autostart::write(atLogin, &error))
+        if (!Autostart::write(logInOptions(), &error))
             Runtime::MsgBox(
                 QStringLiteral("Cannot start listening at log-in: ") + Autostart::path(), error);
     } else if (!Autostart::remove(&error)) {
@@ -247,6 +243,15 @@ void welcome::mnuExit_Click()
 {
     // Nothing is listening yet, so there is no port to close.
     Runtime::End();
+}
+
+StartOptions welcome::logInOptions() const
+{
+    StartOptions options;
+    options.listen = true;
+    options.port = Text1->text();
+    options.sound = Check1->isChecked();
+    return options;
 }
 
 void welcome::mnuHidelisten_Click()
@@ -273,12 +278,8 @@ void welcome::listen(bool storeTone)
     // run is one that a call does not end.
     const bool atLogin = Autostart::enabled();
     if (atLogin) {
-        StartOptions next;
-        next.listen = true;
-        next.port = Text1->text();
-        next.sound = Check1->isChecked();
         QString error;
-        if (!Autostart::write(next, &error))
+        if (!Autostart::write(logInOptions(), &error))
             Runtime::Notice(
                 QStringLiteral("Cannot update the log-in start ") + Autostart::path(), error);
     }

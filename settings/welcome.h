@@ -111,6 +111,9 @@ private:
     // of a --listen run: queued, so that it runs from the event loop and
     // not inside a click or the load.
     void listenSoon();
+    // The start at log-in that the boxes stand for: --listen with the port
+    // box's text, and --sound when the sound box is ticked.
+    StartOptions logInOptions() const;
 
     StartOptions m_options;
     QWidget* m_client = nullptr;
