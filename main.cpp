@@ -1,12 +1,28 @@
 #include "MediaPlayer.h"
 #include "QtMessageBox.h"
 #include "Runtime.h"
+#include "StartOptions.h"
 #include "welcome.h"
 
 #include <QApplication>
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
+    // The command line first: --help, --version and a mistake end here,
+    // before anything is opened, shown or created.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const StartOptions::Parsed start = StartOptions::parse(arguments);
+    if (start.exit) {
+        if (!start.output.isEmpty())
+            std::fputs(qPrintable(start.output), stdout);
+        if (!start.error.isEmpty())
+            std::fprintf(stderr, "%s\n", qPrintable(start.error));
+        return start.exitStatus;
+    }
+
     QtMediaPlayer::prepareBackend();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ringwarden"));
@@ -16,9 +32,14 @@ int main(int argc, char* argv[])
     // rather than the core's lines on standard error.
     QtMessageBox messageBox;
     Runtime::install({ .messageBox = &messageBox });
-    Runtime::ClaimInstance();
+    // A second copy started to listen (at log-in, say) leaves the port and
+    // the screen to the first.
+    if (!Runtime::ClaimInstance() && start.options.listen) {
+        std::fputs("Ringwarden is already running\n", stderr);
+        return 0;
+    }
 
-    welcome start;
-    start.Load();
+    welcome settings(start.options);
+    settings.Load();
     return QApplication::exec();
 }

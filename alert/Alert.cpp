@@ -10,9 +10,11 @@
 #include "Module2.h"
 #include "RingTones.h"
 #include "Runtime.h"
+#include "StatusIcon.h"
 #include "TextBox.h"
 #include "Visual.h"
 
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QDebug>
 #include <QFont>
@@ -225,7 +227,7 @@ QString Alert::stateCaption() const
     const int count = Text1->text().toInt();
     if (count < 2)
         return QStringLiteral("Activating modem...");
-    if (count == 2)
+    if (count == 2 || m_dismissed)
         return QStringLiteral("Listening for calls");
     return QStringLiteral("The Phone is ringing now");
 }
@@ -257,7 +259,18 @@ void Alert::txtOut_Change()
         setWatchState(WatchState::Listening);
     }
 
+    // After the band was clicked away, the modem's text going back to empty
+    // is no new ring: only text from the modem brings the band back.
+    if (count > 2 && m_dismissed && txtOut->text().isEmpty()) {
+        qCDebug(lcAlert).noquote()
+            << QStringLiteral("change %1 (ring count %1): the text emptied after the ring was "
+                              "dismissed, no ring reaction")
+                   .arg(count);
+        return;
+    }
+
     if (count > 2) {
+        m_dismissed = false;
         // A ring while no call is in progress begins one, with whatever
         // caller ID came before it since the last call ended.
         if (!m_inCall) {
@@ -314,20 +327,92 @@ void Alert::showVisual()
 {
     // A band the user closed is made afresh, with a new star field.
     if (!m_visual || !m_visual->isLoaded())
-        m_visual = std::make_unique<Visual>(
-            [] {
-                // The band closes the port only while it is open. While the
-                // modem is gone the port is ours all the same: the click
-                // still ends the program.
-                if (!Module2::PortIsOpen())
-                    return Module2::PortLost();
-                Module2::ClosePort();
-                return true;
-            },
-            [this] { Unload(); });
+        m_visual = std::make_unique<Visual>([this] { return bandClicked(); }, [this] { Unload(); });
     m_visual->Show();
     // A caller ID that came before the band was loaded.
     showCallerOnBand();
+}
+
+bool Alert::bandClicked()
+{
+    if (m_alwaysOn) {
+        dismissRing();
+        return false;
+    }
+    // The band closes the port only while it is open. While the modem is
+    // gone the port is ours all the same: the click still ends the program.
+    if (!Module2::PortIsOpen())
+        return Module2::PortLost();
+    Module2::ClosePort();
+    return true;
+}
+
+void Alert::dismissRing()
+{
+    // Unloaded rather than hidden: a hidden band would go on drawing frames
+    // all day. The next ring makes a fresh one.
+    if (m_visual && m_visual->isLoaded())
+        m_visual->Unload();
+    if (MMControl1)
+        MMControl1->setCommand(QStringLiteral("Close"));
+    m_dismissed = true;
+    Command1->setVisible(true);
+    // A warning about the modem stays until the modem is back.
+    if (m_state == WatchState::Listening)
+        setWindowTitle(stateCaption());
+    qCDebug(lcAlert).noquote() << QStringLiteral(
+        "ring dismissed (call %1): band closed, tone stopped, listening goes on")
+                                      .arg(m_call.serial);
+    const Call call = m_call;
+    tellListeners([&](CallListener& listener) { listener.ringDismissed(call); });
+}
+
+void Alert::setAlwaysOn(bool on)
+{
+    m_alwaysOn = on;
+    if (on && !m_statusIcon) {
+        m_statusIcon = std::make_unique<StatusIcon>(*this);
+        addCallListener(m_statusIcon.get());
+    } else if (!on && m_statusIcon) {
+        removeCallListener(m_statusIcon.get());
+        m_statusIcon.reset();
+    }
+}
+
+void Alert::showWindow()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    setVisible(true);
+    raise();
+}
+
+void Alert::closeEvent(QCloseEvent* event)
+{
+    if (!m_alwaysOn) {
+        Form::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    askToStopListening();
+}
+
+void Alert::askToStopListening()
+{
+    if (m_asking)
+        return;
+    m_asking = true;
+    // The answer comes later, from the loop's own waits: the window may be
+    // gone by then in a test, never in the program.
+    Runtime::Ask(QStringLiteral("Stop listening for calls?"),
+        QStringLiteral("Ringwarden will not show calls until it is started again."),
+        QStringLiteral("Stop listening"), QStringLiteral("Keep listening"),
+        [window = QPointer<Alert>(this)](bool stop) {
+            if (!window)
+                return;
+            window->m_asking = false;
+            if (stop)
+                window->Unload();
+        });
 }
 
 void Alert::takeCaller(const QString& text)
@@ -395,6 +480,11 @@ void Alert::Label4_Change()
 }
 
 void Alert::Command3_Click()
+{
+    viewCallLog();
+}
+
+void Alert::viewCallLog()
 {
     // An empty log rather than a viewer complaining about a missing file;
     // when it cannot be made, the viewer tells the user so.

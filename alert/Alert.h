@@ -15,6 +15,7 @@ class CallNotifier;
 class DesktopSession;
 class Label;
 class MediaPlayer;
+class StatusIcon;
 class TextBox;
 class Visual;
 
@@ -28,7 +29,17 @@ class Visual;
 //
 // The ring count lives in the hidden text box `Text1` and the play-sound
 // flag in the hidden check box `Check1`, which the settings window sets.
-// Closing this window closes the port and ends the program.
+// Closing this window, or clicking the band, closes the port and ends the
+// program.
+//
+// Always on (setAlwaysOn): a run that listens from the login on must not end
+// with the first call. A click on the band dismisses the ring instead (the
+// band goes, the tone stops, the caption says "Listening for calls" again
+// and the "Stealth mode" button comes back); listening goes on and the next
+// text from the modem rings again. Closing this window asks first whether
+// to stop listening, without holding the listening loop while the question
+// is open. The run's state also shows as an icon in the desktop's panel
+// (StatusIcon).
 //
 // Who is calling: after each pass, Label4's caption becomes the caller's
 // number from that pass's caller-ID report (without the blanks of a number
@@ -94,6 +105,20 @@ public:
     // the tone's path, or stays as it was when the choice names no tone.
     void PlaySound(MediaPlayer& objMMControl, QString& strFilename);
 
+    // Makes this run always on (see above), or plain again. Set before
+    // listening starts; it puts up the status icon.
+    void setAlwaysOn(bool on);
+    bool alwaysOn() const { return m_alwaysOn; }
+    // The panel's icon of an always-on run; none in a plain run.
+    StatusIcon* statusIcon() const { return m_statusIcon.get(); }
+
+    // Brings the window into view, also out of "Stealth mode", without
+    // taking the keyboard from the window the user works in.
+    void showWindow();
+    // Opens the call log in the desktop's viewer for text files ("VIEW LOG
+    // FILE"); says so in a notice that does not wait when no viewer starts.
+    void viewCallLog();
+
     // The ringing band, while it is loaded.
     Visual* visual() const;
 
@@ -123,11 +148,27 @@ public:
 protected:
     void Form_Activate() override;
     void Form_Unload() override;
+    // Always on: asks whether to stop listening instead of closing.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void txtOut_Change();
     void Command1_Click();
     void showVisual();
+    // A click on the band. A plain run closes the port and returns true when
+    // it was ours, so that the band goes on to unload this window, which
+    // ends the program; false: the click does nothing. An always-on run
+    // dismisses the ring and returns false: the program goes on.
+    bool bandClicked();
+    // The user has seen the ring: the band is unloaded (its animation
+    // stops), the tone stops, the caption and the "Stealth mode" button come
+    // back as before the ring, and the listeners hear ringDismissed. The
+    // next change that brings text from the modem rings again.
+    void dismissRing();
+    // Puts the question "Stop listening for calls?" up, once at a time;
+    // "Stop listening" unloads this window, which closes the port and ends
+    // the program.
+    void askToStopListening();
     // Who is calling (the call log and the band's text)
     // Joins what `text` reports of the caller to the current call's, and
     // shows it on the band.
@@ -155,8 +196,14 @@ private:
     bool m_callerUntold = false;
     int m_calls = 0;
     WatchState m_state = WatchState::Activating;
+    bool m_alwaysOn = false;
+    // The band was clicked away since the last ring reaction.
+    bool m_dismissed = false;
+    // The question whether to stop listening is up.
+    bool m_asking = false;
     std::vector<CallListener*> m_listeners;
     // Wakes the screen and notifies the desktop at each ring.
     std::unique_ptr<DesktopSession> m_desktop;
     std::unique_ptr<CallNotifier> m_callNotifier;
+    std::unique_ptr<StatusIcon> m_statusIcon;
 };
