@@ -9,6 +9,7 @@
 
 class Alert;
 class Eula;
+class HomeNetwork;
 class Image;
 class Label;
 class MediaPlayer;
@@ -27,6 +28,11 @@ class QMenu;
 // agreement or this window. It hands over to the Alert window when listening
 // starts. "Exit" and the close box end the program; nothing is open before
 // listening starts.
+//
+// "Home network..." edits where the home network's broker is. When one is
+// set, listening also connects to it (HomeNetwork). The port text
+// "network" makes a station without a modem: "Start Listening" opens no
+// port and the Alert window shows the calls the broker brings.
 class welcome : public Form
 {
     Q_OBJECT
@@ -37,8 +43,13 @@ public:
 
     // "Start Listening": sets the modem up and polls it for good. Returns
     // at once, doing nothing, when another copy of the program is running
-    // or when this window is already listening.
+    // or when this window is already listening. With the port "network" it
+    // only connects to the home network and returns; without a broker set,
+    // it says so and stays in this window.
     void mnuHidelisten_Click();
+    // "Home network...": the home network's settings, in a dialog that
+    // leaves this window's thread free.
+    void mnuNetwork_Click();
     // Stores the ring-tone box's text, unchanged, as the chosen tone.
     void newchoice();
     // Plays the tone the ring-tone box names on `objMMControl`, with "wait"
@@ -51,6 +62,8 @@ public:
     void setPlayer(std::unique_ptr<MediaPlayer> player);
 
     Alert* alert() const { return m_alert.get(); }
+    // The home network while listening with a broker set.
+    HomeNetwork* homeNetwork() const { return m_network.get(); }
     // The first-run agreement, once start-up has needed it.
     Eula* eula() const { return m_eula.get(); }
     // The help window, once "What's this" has opened it.
@@ -66,6 +79,7 @@ public:
     QCheckBox* Check1 = nullptr;
     QMenu* mnubegin = nullptr;
     QAction* mnuHidelisten = nullptr;
+    QAction* mnuNetwork = nullptr;
     QAction* mnuExit = nullptr;
     QMenu* mnuHelp = nullptr;
     QAction* mnugethelp = nullptr;
@@ -87,6 +101,8 @@ private:
     QWidget* m_client = nullptr;
     bool m_listening = false;
     std::unique_ptr<Alert> m_alert;
+    // After the Alert window, which it feeds, so it goes first.
+    std::unique_ptr<HomeNetwork> m_network;
     std::unique_ptr<Eula> m_eula;
     std::unique_ptr<Qhelp> m_help;
 };
