@@ -12,6 +12,7 @@
 #include "HomeMessages.h"
 #include "HomeNetwork.h"
 #include "Module2.h"
+#include "NetworkDialog.h"
 #include "PictureBox.h"
 #include "RecordingMediaPlayer.h"
 #include "RegModule.h"
@@ -20,7 +21,10 @@
 #include "Visual.h"
 #include "welcome.h"
 
+#include <QDialogButtonBox>
 #include <QJsonDocument>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -136,6 +140,7 @@ private slots:
     void whatIsNotWellFormedNeverRings_data();
     void whatIsNotWellFormedNeverRings();
     void aNetworkStationWithoutABrokerSaysSo();
+    void theDialogStoresOnlyGoodSettingsAndTriesTheBroker();
 
 private:
     std::unique_ptr<QTemporaryDir> m_folder;
@@ -565,6 +570,59 @@ void HomeNetworkTest::aNetworkStationWithoutABrokerSaysSo()
     QCOMPARE(m_runtime->messageBox.texts().last(),
         QStringLiteral("The home network's settings are not right"));
     QVERIFY(!start.alert()->isVisible());
+}
+
+void HomeNetworkTest::theDialogStoresOnlyGoodSettingsAndTriesTheBroker()
+{
+    TestBroker broker(m_folder->path());
+    QVERIFY2(broker.start(), qPrintable(broker.error()));
+    RegModule::SetRegValue(RegModule::HKEY_CURRENT_USER, Eula::kFlagKeyPath, Eula::kFlagValueName, "^");
+    welcome start;
+    start.Load();
+    start.mnuNetwork->trigger();
+    auto* dialog = start.findChild<NetworkDialog*>();
+    QVERIFY(dialog);
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(dialog->station->text(), NetworkSettings::defaultStation());
+    const auto stored = [](const QString& name) {
+        return RegModule::GetRegValue(RegModule::HKEY_CURRENT_USER, NetworkSettings::kKeyPath, name);
+    };
+    QAbstractButton* save = dialog->buttons->button(QDialogButtonBox::Save);
+
+    // Wrong input is said in the dialog, and nothing is stored.
+    dialog->broker->setText("homeassistant.local");
+    save->click();
+    QVERIFY(dialog->isVisible());
+    QVERIFY2(dialog->message().startsWith("The broker must be given as mqtt://host"),
+        qPrintable(dialog->message()));
+    QCOMPARE(stored("Broker"), QString());
+
+    // Trying the broker leaves the window free: the answer comes later.
+    dialog->broker->setText(broker.url());
+    dialog->station->setText("Den");
+    dialog->test->click();
+    QVERIFY(dialog->testing());
+    QCOMPARE(dialog->message(), "Trying " + broker.url() + " ...");
+    QVERIFY(!dialog->test->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(dialog->message(), "The broker at " + broker.url() + " answers.", 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog->testing(), 10000);
+    QVERIFY(dialog->test->isEnabled());
+    QCOMPARE(stored("Broker"), QString());
+    // A broker that is not there: the dialog says why.
+    broker.stop();
+    dialog->test->click();
+    QTRY_COMPARE_WITH_TIMEOUT(dialog->message(),
+        "The broker at " + broker.url() + " does not answer: connection refused.", 10000);
+
+    // Good input is stored, all of it, and the dialog closes.
+    dialog->user->setText("ha");
+    dialog->password->setText("secret");
+    save->click();
+    QVERIFY(!dialog->isVisible());
+    QCOMPARE(stored("Broker"), broker.url());
+    QCOMPARE(stored("User"), QStringLiteral("ha"));
+    QCOMPARE(stored("Password"), QStringLiteral("secret"));
+    QCOMPARE(stored("Station"), QStringLiteral("den"));
 }
 
 QTEST_MAIN(HomeNetworkTest)
