@@ -23,9 +23,9 @@
 
 #include <QDialogButtonBox>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -576,7 +576,8 @@ void HomeNetworkTest::theDialogStoresOnlyGoodSettingsAndTriesTheBroker()
 {
     TestBroker broker(m_folder->path());
     QVERIFY2(broker.start(), qPrintable(broker.error()));
-    RegModule::SetRegValue(RegModule::HKEY_CURRENT_USER, Eula::kFlagKeyPath, Eula::kFlagValueName, "^");
+    RegModule::SetRegValue(
+        RegModule::HKEY_CURRENT_USER, Eula::kFlagKeyPath, Eula::kFlagValueName, "^");
     welcome start;
     start.Load();
     start.mnuNetwork->trigger();
@@ -585,7 +586,8 @@ void HomeNetworkTest::theDialogStoresOnlyGoodSettingsAndTriesTheBroker()
     QVERIFY(dialog->isVisible());
     QCOMPARE(dialog->station->text(), NetworkSettings::defaultStation());
     const auto stored = [](const QString& name) {
-        return RegModule::GetRegValue(RegModule::HKEY_CURRENT_USER, NetworkSettings::kKeyPath, name);
+        return RegModule::GetRegValue(
+            RegModule::HKEY_CURRENT_USER, NetworkSettings::kKeyPath, name);
     };
     QAbstractButton* save = dialog->buttons->button(QDialogButtonBox::Save);
 
@@ -604,7 +606,8 @@ void HomeNetworkTest::theDialogStoresOnlyGoodSettingsAndTriesTheBroker()
     QVERIFY(dialog->testing());
     QCOMPARE(dialog->message(), "Trying " + broker.url() + " ...");
     QVERIFY(!dialog->test->isEnabled());
-    QTRY_COMPARE_WITH_TIMEOUT(dialog->message(), "The broker at " + broker.url() + " answers.", 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(
+        dialog->message(), "The broker at " + broker.url() + " answers.", 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!dialog->testing(), 10000);
     QVERIFY(dialog->test->isEnabled());
     QCOMPARE(stored("Broker"), QString());
