@@ -222,9 +222,6 @@ bool hasUnsafeCharacter(const QString& text)
         default:
             break;
         }
-        // What a decoder puts for bytes that were not UTF-8.
-        if (c == QChar::ReplacementCharacter)
-            return true;
     }
     return false;
 }

@@ -104,7 +104,7 @@ struct RingReading
 // "caller" are texts within their limits; "time" is an ISO 8601 date and
 // time with an offset (or "Z"), within kMaxTimeLength; and no text holds a
 // control character, a format character (such as a right-to-left
-// override), a line or paragraph separator, a lone surrogate or U+FFFD.
+// override), a line or paragraph separator or a lone surrogate.
 // Other fields are ignored.
 RingReading readRing(const QString& topic, const QByteArray& payload);
 
