@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <mosquitto.h>
 #include <mutex>
 #include <thread>
@@ -32,14 +33,28 @@ struct BrokerLink::Shared
     std::mutex ownerMutex;
     BrokerLink* owner = nullptr;
 
-    // Guards `client`, `stopping` and `finished`. Held by the window thread
-    // around its calls into libmosquitto; libmosquitto's callbacks never
-    // take it.
+    // Guards `client`, `stopping`, the goodbye and `finished`. Held by the
+    // window thread around its calls into libmosquitto; libmosquitto's
+    // callbacks never take it.
     std::mutex linkMutex;
     std::condition_variable wake;
     mosquitto* client = nullptr;
     bool stopping = false;
     bool finished = false;
+    // The goodbye's message id (0: none), and until when its
+    // acknowledgement is waited for before the connection is ended.
+    int goodbye = 0;
+    std::chrono::steady_clock::time_point goodbyeDeadline;
+
+    // The ids of the messages the broker acknowledged lately. Guarded by
+    // ackMutex, which the library's callback takes.
+    std::mutex ackMutex;
+    std::deque<int> acknowledged;
+    bool isAcknowledged(int mid)
+    {
+        std::lock_guard lock(ackMutex);
+        return std::find(acknowledged.begin(), acknowledged.end(), mid) != acknowledged.end();
+    }
     // Set on the connection's thread while the broker has accepted it.
     std::atomic<bool> connected { false };
 
@@ -70,6 +85,7 @@ struct BrokerLink::Shared
     static void onSubscribe(mosquitto* client, void* data, int mid, int count, const int* granted);
     static void onMessage(mosquitto* client, void* data, const mosquitto_message* message);
     static void onLog(mosquitto* client, void* data, int level, const char* text);
+    static void onPublish(mosquitto* client, void* data, int mid);
 };
 
 namespace {
@@ -132,6 +148,16 @@ void BrokerLink::Shared::onMessage(mosquitto*, void* data, const mosquitto_messa
     from(data).post([topic, payload](BrokerLink* owner) { owner->takeMessage(topic, payload); });
 }
 
+void BrokerLink::Shared::onPublish(mosquitto*, void* data, int mid)
+{
+    Shared& s = from(data);
+    std::lock_guard lock(s.ackMutex);
+    s.acknowledged.push_back(mid);
+    // Only the goodbye's is ever looked for, and it is among the latest.
+    if (s.acknowledged.size() > 64)
+        s.acknowledged.pop_front();
+}
+
 void BrokerLink::Shared::onLog(mosquitto*, void* data, int level, const char* text)
 {
     // The library's own account of a failure (OpenSSL's reason for a
@@ -190,6 +216,7 @@ mosquitto* BrokerLink::Shared::makeClient(Shared& s)
     mosquitto_subscribe_callback_set(client, onSubscribe);
     mosquitto_message_callback_set(client, onMessage);
     mosquitto_log_callback_set(client, onLog);
+    mosquitto_publish_callback_set(client, onPublish);
     return client;
 }
 
@@ -219,11 +246,26 @@ void BrokerLink::Shared::run(std::shared_ptr<Shared> shared)
                     if (!stopping)
                         s.client = client;
                 }
-                // Read, write and keep alive until the connection ends; a
-                // stop ends it with mosquitto_disconnect.
+                // Read, write and keep alive until the connection ends. A
+                // stop ends it once the broker has acknowledged the goodbye:
+                // a connection closed before the broker's answer to it has
+                // come may be reset, and the broker then takes it for a
+                // lost one (and publishes the will).
+                bool disconnecting = false;
                 while (!stopping && code == MOSQ_ERR_SUCCESS) {
-                    code = mosquitto_loop(client, 1000, 1);
+                    code = mosquitto_loop(client, disconnecting ? 50 : 1000, 1);
                     errnoValue = errno;
+                    if (disconnecting || code != MOSQ_ERR_SUCCESS)
+                        continue;
+                    std::unique_lock lock(s.linkMutex);
+                    const bool end = s.stopping
+                        && (s.goodbye == 0 || s.isAcknowledged(s.goodbye)
+                            || std::chrono::steady_clock::now() >= s.goodbyeDeadline);
+                    lock.unlock();
+                    if (end) {
+                        mosquitto_disconnect(client);
+                        disconnecting = true;
+                    }
                 }
                 std::lock_guard lock(s.linkMutex);
                 s.client = nullptr;
@@ -308,13 +350,16 @@ void BrokerLink::stop(
     {
         std::unique_lock lock(m_shared->linkMutex);
         m_shared->stopping = true;
-        if (m_shared->client) {
-            // The goodbye goes out before the disconnect, on the same
-            // connection, so the broker has it before the connection ends.
-            if (m_shared->connected && !topic.isEmpty()) {
-                mosquitto_publish(m_shared->client, nullptr, topic.toUtf8().constData(),
-                    int(payload.size()), payload.constData(), 1, true);
-            }
+        int goodbye = 0;
+        // The connection's thread ends the connection once the broker has
+        // acknowledged the goodbye, or when it is time.
+        if (m_shared->client && m_shared->connected && !topic.isEmpty()
+            && mosquitto_publish(m_shared->client, &goodbye, topic.toUtf8().constData(),
+                   int(payload.size()), payload.constData(), 1, true)
+                == MOSQ_ERR_SUCCESS) {
+            m_shared->goodbye = goodbye;
+            m_shared->goodbyeDeadline = std::chrono::steady_clock::now() + limit * 3 / 4;
+        } else if (m_shared->client) {
             // Also wakes the thread from its wait for the network.
             mosquitto_disconnect(m_shared->client);
         }

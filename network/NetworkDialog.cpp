@@ -39,7 +39,7 @@ NetworkDialog::NetworkDialog(QWidget* parent)
     form->addRow(QStringLiteral("&Broker:"), broker);
     form->addRow(QStringLiteral("&User:"), user);
     form->addRow(QStringLiteral("&Password:"), password);
-    form->addRow(QStringLiteral("&Station:"), station);
+    form->addRow(QStringLiteral("Statio&n:"), station);
 
     m_message->setWordWrap(true);
     m_message->setTextInteractionFlags(Qt::TextSelectableByMouse);

@@ -202,12 +202,17 @@ void BrokerLinkTest::aCleanEndSaysGoodbyeInsteadOfTheWill()
     BrokerLink::Options options = optionsFor(broker.url());
     options.willTopic = "ringwarden/den/status";
     options.willPayload = "the will";
+    // As a station: it hears its own status too, so the broker is still
+    // writing to it when it leaves.
+    options.subscriptions = { "ringwarden/+/status" };
     auto link = std::make_unique<BrokerLink>(options);
     QSignalSpy connected(link.get(), &BrokerLink::connected);
     link->start();
     QVERIFY(connected.wait(10000));
+    QSignalSpy received(link.get(), &BrokerLink::messageReceived);
     QVERIFY(link->publish("ringwarden/den/status", "listening", true));
     QVERIFY(watcher.waitForOn("ringwarden/den/status"));
+    QTRY_VERIFY_WITH_TIMEOUT(received.size() >= 1, 10000);
 
     QSignalSpy lost(link.get(), &BrokerLink::disconnected);
     link->stop("ringwarden/den/status", "goodbye", 1000ms);
