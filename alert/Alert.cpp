@@ -303,15 +303,33 @@ void Alert::listenToHomeNetworkOnly()
 
 void Alert::homeNetworkHeard(bool heard)
 {
-    if (!m_networkOnly)
+    if (!m_networkOnly || (heard == m_networkHeard && m_state != WatchState::Activating))
         return;
     m_networkHeard = heard;
-    if (heard) {
-        setWindowTitle(stateCaption());
-        setWatchState(WatchState::Listening);
-    } else {
+    // Until the stations say otherwise.
+    m_modemsHeard = true;
+    showHomeNetwork();
+}
+
+void Alert::homeNetworkModemsHeard(bool any)
+{
+    if (!m_networkOnly || !m_networkHeard || any == m_modemsHeard)
+        return;
+    m_modemsHeard = any;
+    showHomeNetwork();
+}
+
+void Alert::showHomeNetwork()
+{
+    if (!m_networkHeard) {
         warn(QStringLiteral("Home network disconnected - reconnecting..."));
         setWatchState(WatchState::HomeNetworkLost);
+    } else if (!m_modemsHeard) {
+        warn(QStringLiteral("No modem is listening on the home network"));
+        setWatchState(WatchState::HomeNetworkLost);
+    } else {
+        setWindowTitle(stateCaption());
+        setWatchState(WatchState::Listening);
     }
 }
 

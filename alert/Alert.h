@@ -99,8 +99,14 @@ public:
     // Phone is ringing now" after a ring), not heard while the broker
     // cannot be reached: the window comes into view (also out of "Stealth
     // mode") captioned "Home network disconnected - reconnecting...".
-    // Listeners hear Listening or HomeNetworkLost.
+    // Listeners hear Listening or HomeNetworkLost. Only a change counts.
     void homeNetworkHeard(bool heard);
+    // For a station without a modem that hears the broker: whether any
+    // station with a modem is listening. When none is, it hears no call
+    // either: the window comes into view captioned "No modem is listening
+    // on the home network", and listeners hear HomeNetworkLost, until one
+    // is back. Only a change counts.
+    void homeNetworkModemsHeard(bool any);
     // A ring reaction of another station's call: `call.station` names the
     // station, its serial and rings are that station's, and its caller is
     // what that station's band shows ("" before caller ID). Does what a
@@ -177,6 +183,8 @@ private:
     QString stateCaption() const;
     // Brings the window into view with `caption` while the modem cannot be heard.
     void warn(const QString& caption);
+    // Captions a station without a modem by what it hears.
+    void showHomeNetwork();
     void setWatchState(WatchState state);
     // Calls `tell` on every listener, in the order they were added.
     template <typename Tell> void tellListeners(Tell tell);
@@ -208,6 +216,7 @@ private:
     std::optional<Call> m_remoteOnBand;
     bool m_networkOnly = false;
     bool m_networkHeard = false;
+    bool m_modemsHeard = true;
     // Whether any ring reaction has happened in this run.
     bool m_rang = false;
     // Wakes the screen and notifies the desktop at each ring.

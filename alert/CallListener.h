@@ -38,7 +38,8 @@ enum class WatchState
     Listening, // the modem answered; calls will be seen
     ModemLost, // the modem went away; the port is tried again each pass
     NoAnswer, // the port is open but the modem said nothing to its set-up
-    HomeNetworkLost, // a station without a modem cannot reach the home network's broker
+    HomeNetworkLost, // a station without a modem hears no call: its broker or
+                     // every station with a modem is gone
 };
 
 // Told by the Alert window what happens to calls, so that each concern that

@@ -41,6 +41,9 @@ public:
         // Seconds of silence before the connection is checked with a ping;
         // a broker that stays silent that long again counts as lost.
         int keepAliveSeconds = 20;
+        // How long after subscribing the broker's retained messages are
+        // waited for before their absence counts.
+        std::chrono::milliseconds retainedWait { 2000 };
     };
 
     struct Options

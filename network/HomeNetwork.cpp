@@ -5,6 +5,8 @@
 #include "HomeMessages.h"
 #include "Logging.h"
 
+#include <algorithm>
+
 bool HomeNetwork::isNetworkPort(const QString& portText)
 {
     return portText.trimmed().compare(QLatin1String("network"), Qt::CaseInsensitive) == 0;
@@ -25,12 +27,26 @@ HomeNetwork::HomeNetwork(Alert& alert, const NetworkSettings& settings, Role rol
         m_alert.addCallListener(m_publisher.get());
     } else {
         m_alert.listenToHomeNetworkOnly();
-        connect(m_link.get(), &BrokerLink::subscribed, this,
-            [this] { m_alert.homeNetworkHeard(true); });
-        connect(m_link.get(), &BrokerLink::disconnected, this,
-            [this] { m_alert.homeNetworkHeard(false); });
+        m_retainedWait.setSingleShot(true);
+        m_retainedWait.setInterval(timing.retainedWait);
+        connect(&m_retainedWait, &QTimer::timeout, this, &HomeNetwork::tellModems);
+        connect(m_link.get(), &BrokerLink::subscribed, this, [this] {
+            m_alert.homeNetworkHeard(true);
+            m_retainedWait.start();
+        });
+        connect(m_link.get(), &BrokerLink::disconnected, this, [this] {
+            m_retainedWait.stop();
+            m_alert.homeNetworkHeard(false);
+        });
     }
     connect(m_link.get(), &BrokerLink::messageReceived, this, &HomeNetwork::takeMessage);
+    // A new connection's subscription brings every retained state again.
+    connect(m_link.get(), &BrokerLink::subscribed, this, [this] {
+        m_states.clear();
+        m_subscribed = true;
+        m_modemsHeard = true;
+    });
+    connect(m_link.get(), &BrokerLink::disconnected, this, [this] { m_subscribed = false; });
     qCInfo(lcNetwork).noquote() << "home network: station" << m_station << "on"
                                 << options.address.display()
                                 << (m_role == Role::ModemStation ? "with this computer's modem"
@@ -132,6 +148,21 @@ void HomeNetwork::takeRing(const QString& topic, const QByteArray& payload)
     m_alert.remoteRing(call);
 }
 
+void HomeNetwork::tellModems()
+{
+    const bool any = std::any_of(m_states.cbegin(), m_states.cend(), [](const QString& state) {
+        return state == HomeMessages::kListening || state == HomeMessages::kRinging;
+    });
+    if (any != m_modemsHeard) {
+        if (any)
+            qCInfo(lcNetwork) << "a station with a modem is listening again";
+        else
+            qCWarning(lcNetwork) << "no station with a modem is listening";
+    }
+    m_modemsHeard = any;
+    m_alert.homeNetworkModemsHeard(any);
+}
+
 void HomeNetwork::takeStatus(const QString& topic, const QByteArray& payload)
 {
     const QString station = HomeMessages::stationOf(topic, QLatin1String("status"));
@@ -145,6 +176,13 @@ void HomeNetwork::takeStatus(const QString& topic, const QByteArray& payload)
         return;
     }
     qCDebug(lcNetwork).noquote() << station << "is" << *state;
+    m_states.insert(station, *state);
+    // A station that listens counts at once; none that does, only once
+    // every retained state has had time to come.
+    if (m_role == Role::NetworkStation && m_subscribed
+        && (!m_retainedWait.isActive() || *state == HomeMessages::kListening
+            || *state == HomeMessages::kRinging))
+        tellModems();
     // Anything but ringing ends that station's call (also a station that
     // went offline, or started again).
     if (*state == HomeMessages::kRinging)

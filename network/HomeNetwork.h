@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QTimer>
 #include <memory>
 
 class Alert;
@@ -24,7 +25,9 @@ class CallPublisher;
 //   notification; a repeat of a ring already shown (the broker may deliver
 //   one twice) is skipped;
 // - on a station without a modem, captions the Alert window with the
-//   state of the connection, so it is never deaf without saying so.
+//   state of the connection and with whether any station with a modem is
+//   listening (their retained status), so it is never deaf without saying
+//   so.
 class HomeNetwork : public QObject
 {
     Q_OBJECT
@@ -66,6 +69,9 @@ private:
     void takeMessage(const QString& topic, const QByteArray& payload);
     void takeRing(const QString& topic, const QByteArray& payload);
     void takeStatus(const QString& topic, const QByteArray& payload);
+    // Tells the Alert window of a station without a modem whether any
+    // station with a modem is listening.
+    void tellModems();
 
     Alert& m_alert;
     Role m_role;
@@ -74,4 +80,13 @@ private:
     std::unique_ptr<CallPublisher> m_publisher;
     // The call each other station is ringing with, as last shown.
     QHash<QString, Call> m_remoteCalls;
+    // Every other station's state, as its status topic says, since this
+    // connection's subscription.
+    QHash<QString, QString> m_states;
+    bool m_subscribed = false;
+    // What the Alert window was last told of the stations with a modem.
+    bool m_modemsHeard = true;
+    // Runs from the subscription until the retained states have had time
+    // to come.
+    QTimer m_retainedWait;
 };

@@ -47,6 +47,7 @@ BrokerLink::Timing quick()
     BrokerLink::Timing timing;
     timing.firstRetry = 50ms;
     timing.longestRetry = 200ms;
+    timing.retainedWait = 100ms;
     return timing;
 }
 
@@ -137,6 +138,7 @@ private slots:
     void aRestartedBrokerGetsEverythingAgain();
     void aBrokerThatStopsAnsweringNeverHoldsARing();
     void aNetworkStationShowsOtherStationsCalls();
+    void aNetworkStationSaysWhenNoModemListens();
     void whatIsNotWellFormedNeverRings_data();
     void whatIsNotWellFormedNeverRings();
     void aNetworkStationWithoutABrokerSaysSo();
@@ -493,6 +495,58 @@ void HomeNetworkTest::aNetworkStationShowsOtherStationsCalls()
     // A click on the band ends the program, as on a modem's station.
     den.removeCallListener(&heard);
     QVERIFY_THROWS_EXCEPTION(ProgramEnded, emit den.visual()->picScr->Click());
+}
+
+void HomeNetworkTest::aNetworkStationSaysWhenNoModemListens()
+{
+    TestBroker broker(m_folder->path());
+    QVERIFY2(broker.start(), qPrintable(broker.error()));
+    Alert den;
+    den.setPlayer(std::make_unique<RecordingMediaPlayer>());
+    den.Load();
+    Recorder heard;
+    den.addCallListener(&heard);
+    HomeNetwork network(
+        den, settingsFor(broker, "den"), HomeNetwork::Role::NetworkStation, quick());
+
+    // The broker is there, but no station with a modem: no call can come.
+    const QString none = QStringLiteral("No modem is listening on the home network");
+    const QString listening = QStringLiteral("Listening for calls (home network)");
+    QTRY_COMPARE_WITH_TIMEOUT(den.windowTitle(), none, 10000);
+    QVERIFY(den.isVisible());
+    QCOMPARE(heard.states.last(), WatchState::HomeNetworkLost);
+
+    // A station with a modem starts listening.
+    den.hide();
+    ModemStation kitchen(broker, "kitchen");
+    QSignalSpy connected(&kitchen.network->link(), &BrokerLink::connected);
+    QVERIFY(connected.wait(10000));
+    kitchen.setUp();
+    QTRY_COMPARE_WITH_TIMEOUT(den.windowTitle(), listening, 10000);
+    QCOMPARE(heard.states.last(), WatchState::Listening);
+
+    // Its modem is lost, and comes back.
+    kitchen.alert.linkLost();
+    QTRY_COMPARE_WITH_TIMEOUT(den.windowTitle(), none, 10000);
+    QVERIFY(den.isVisible());
+    kitchen.alert.linkRestored();
+    QTRY_COMPARE_WITH_TIMEOUT(den.windowTitle(), listening, 10000);
+
+    // A station that knew of it before connecting finds it from the
+    // broker's retained state, without a warning in between.
+    Alert attic;
+    attic.Load();
+    Recorder atticHeard;
+    attic.addCallListener(&atticHeard);
+    HomeNetwork second(
+        attic, settingsFor(broker, "attic"), HomeNetwork::Role::NetworkStation, quick());
+    QTRY_COMPARE_WITH_TIMEOUT(attic.windowTitle(), listening, 10000);
+    QTest::qWait(300);
+    QCOMPARE(attic.windowTitle(), listening);
+    QCOMPARE(atticHeard.states, QList<WatchState> { WatchState::Listening });
+    attic.removeCallListener(&atticHeard);
+    den.removeCallListener(&heard);
+    den.hide();
 }
 
 void HomeNetworkTest::whatIsNotWellFormedNeverRings_data()
