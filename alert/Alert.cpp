@@ -147,10 +147,12 @@ void Alert::setNmbrPos(qint16 position)
 
 void Alert::linkLost()
 {
+    // First, so that nobody who passes the line's state on says "listening"
+    // in between.
+    setWatchState(WatchState::ModemLost);
     // Nothing more of a call in progress can be heard.
     callEnded();
     warn(QStringLiteral("Modem disconnected - reconnecting..."));
-    setWatchState(WatchState::ModemLost);
 }
 
 void Alert::linkRestored()
@@ -274,6 +276,10 @@ void Alert::ringReaction(const Call& call, const QString& what)
     move(x(), 0);
     setWindowTitle(QStringLiteral("The Phone is ringing now"));
     m_rang = true;
+    // The window's activation waits, and the home network may have been
+    // lost meanwhile: that is said over the ring's caption.
+    if (m_networkOnly && (!m_networkHeard || !m_modemsHeard))
+        showHomeNetwork();
 
     // Without a player (no multimedia backend) the ring stays silent.
     const bool tone = Check1->isChecked() && MMControl1;

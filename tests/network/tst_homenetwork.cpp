@@ -525,12 +525,21 @@ void HomeNetworkTest::aNetworkStationSaysWhenNoModemListens()
     QTRY_COMPARE_WITH_TIMEOUT(den.windowTitle(), listening, 10000);
     QCOMPARE(heard.states.last(), WatchState::Listening);
 
-    // Its modem is lost, and comes back.
+    // Its modem is lost in the middle of a call, and comes back. The
+    // status goes from ringing to modem lost, not by listening.
+    Subscriber watcher(broker.port(), { "ringwarden/kitchen/status" });
+    QVERIFY(watcher.waitForOn("ringwarden/kitchen/status"));
+    kitchen.alert.setReceivedText(kPlainRing);
     kitchen.alert.linkLost();
+    QVERIFY(watcher.waitForOn("ringwarden/kitchen/status", 2));
+    QCOMPARE(payloads(watcher.on("ringwarden/kitchen/status")),
+        (QList<QByteArray> { "listening", "ringing", "modem lost" }));
+    // (Also when it came while the ring's window came into view.)
     QTRY_COMPARE_WITH_TIMEOUT(den.windowTitle(), none, 10000);
     QVERIFY(den.isVisible());
     kitchen.alert.linkRestored();
-    QTRY_COMPARE_WITH_TIMEOUT(den.windowTitle(), listening, 10000);
+    // The caption the station's own state calls for: it has rung.
+    QTRY_COMPARE_WITH_TIMEOUT(den.windowTitle(), QStringLiteral("The Phone is ringing now"), 10000);
 
     // A station that knew of it before connecting finds it from the
     // broker's retained state, without a warning in between.
