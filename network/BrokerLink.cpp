@@ -202,8 +202,14 @@ mosquitto* BrokerLink::Shared::makeClient(Shared& s)
     // The window thread publishes while this thread runs the loop.
     mosquitto_threaded_set(client, true);
     mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    if (o.address.tls)
-        mosquitto_int_option(client, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+    // Never in plain text to an mqtts:// broker.
+    if (o.address.tls
+        && mosquitto_int_option(client, MOSQ_OPT_TLS_USE_OS_CERTS, 1) != MOSQ_ERR_SUCCESS) {
+        s.refusal
+            = QStringLiteral("this libmosquitto cannot check certificates against the system's");
+        mosquitto_destroy(client);
+        return nullptr;
+    }
     if (!o.user.isEmpty()) {
         mosquitto_username_pw_set(client, o.user.toUtf8().constData(),
             o.password.isEmpty() ? nullptr : o.password.toUtf8().constData());
@@ -231,7 +237,7 @@ void BrokerLink::Shared::run(std::shared_ptr<Shared> shared)
         s.refusal.clear();
         s.lastLibraryError.clear();
         s.acceptedThisTime = false;
-        QString reason = QStringLiteral("out of memory");
+        QString reason;
         if (mosquitto* client = makeClient(s)) {
             // Waits for the name's lookup and the TCP (and TLS) handshake:
             // only this thread waits.
@@ -273,6 +279,8 @@ void BrokerLink::Shared::run(std::shared_ptr<Shared> shared)
             }
             reason = s.reasonFor(code, errnoValue);
             mosquitto_destroy(client);
+        } else {
+            reason = s.refusal.isEmpty() ? QStringLiteral("out of memory") : s.refusal;
         }
 
         // Say so, wait, try again
