@@ -24,8 +24,8 @@ BrokerLink::Options optionsFor(const QString& url)
     settings.broker = url;
     BrokerLink::Options options;
     options.address = settings.address().value();
-    options.timing.firstRetry = 50ms;
-    options.timing.longestRetry = 200ms;
+    options.timing.firstRetry = 10ms;
+    options.timing.longestRetry = 40ms;
     return options;
 }
 
@@ -144,14 +144,14 @@ void BrokerLinkTest::triesAgainUntilTheBrokerIsBack()
     QSignalSpy lost(&link, &BrokerLink::disconnected);
     QSignalSpy received(&link, &BrokerLink::messageReceived);
 
-    // No broker yet: refused, then tried again after 50, 100, 200, 200 ms.
+    // No broker yet: refused, then tried again after 10, 20, 40, 40 ms.
     link.start();
     QTRY_VERIFY_WITH_TIMEOUT(lost.size() >= 4, 10000);
     QCOMPARE(lost.at(0).at(0).toString(), QStringLiteral("connection refused"));
-    QCOMPARE(lost.at(0).at(1).value<std::chrono::milliseconds>(), 50ms);
-    QCOMPARE(lost.at(1).at(1).value<std::chrono::milliseconds>(), 100ms);
-    QCOMPARE(lost.at(2).at(1).value<std::chrono::milliseconds>(), 200ms);
-    QCOMPARE(lost.at(3).at(1).value<std::chrono::milliseconds>(), 200ms);
+    QCOMPARE(lost.at(0).at(1).value<std::chrono::milliseconds>(), 10ms);
+    QCOMPARE(lost.at(1).at(1).value<std::chrono::milliseconds>(), 20ms);
+    QCOMPARE(lost.at(2).at(1).value<std::chrono::milliseconds>(), 40ms);
+    QCOMPARE(lost.at(3).at(1).value<std::chrono::milliseconds>(), 40ms);
     QCOMPARE(connected.size(), 0);
 
     // The broker comes: connected and subscribed by itself.
@@ -165,7 +165,7 @@ void BrokerLinkTest::triesAgainUntilTheBrokerIsBack()
     broker.stop();
     QTRY_VERIFY_WITH_TIMEOUT(lost.size() > before, 10000);
     QCOMPARE(lost.at(before).at(0).toString(), QStringLiteral("the connection was closed"));
-    QCOMPARE(lost.at(before).at(1).value<std::chrono::milliseconds>(), 50ms);
+    QCOMPARE(lost.at(before).at(1).value<std::chrono::milliseconds>(), 10ms);
     QVERIFY(!link.isConnected());
     QVERIFY2(broker.start(), qPrintable(broker.error()));
     QTRY_COMPARE_WITH_TIMEOUT(subscribed.size(), 2, 10000);
@@ -180,7 +180,7 @@ void BrokerLinkTest::triesAgainUntilTheBrokerIsBack()
             [&](const QString& line) { return line.startsWith(start); });
     };
     QCOMPARE(count("cannot reach the broker " + broker.url()
-                 + ": connection refused; trying again in 0.05 s"),
+                 + ": connection refused; trying again in 0.01 s"),
         1);
     QCOMPARE(count("reached the broker " + broker.url() + " again"), 2);
     QCOMPARE(count("lost the broker " + broker.url() + ": the connection was closed"), 1);
@@ -219,7 +219,7 @@ void BrokerLinkTest::aCleanEndSaysGoodbyeInsteadOfTheWill()
     QVERIFY(!link->isConnected());
     QVERIFY(watcher.waitForOn("ringwarden/den/status", 1));
     // Nothing reported after the end, even once events have run.
-    QTest::qWait(100);
+    QTest::qWait(50);
     QCOMPARE(lost.size(), 0);
     link.reset();
 
@@ -228,7 +228,7 @@ void BrokerLinkTest::aCleanEndSaysGoodbyeInsteadOfTheWill()
     QVERIFY(late.waitForOn("ringwarden/den/status"));
     QCOMPARE(late.on("ringwarden/den/status").first().payload, QByteArray("goodbye"));
     QVERIFY(late.on("ringwarden/den/status").first().retained);
-    QTest::qWait(100);
+    QTest::qWait(50);
     QCOMPARE(watcher.on("ringwarden/den/status").size(), 2);
 }
 
