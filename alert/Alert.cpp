@@ -161,10 +161,12 @@ void Alert::setNmbrPos(qint16 position)
 
 void Alert::linkLost()
 {
+    // First, so that nobody who passes the line's state on says "listening"
+    // in between.
+    setWatchState(WatchState::ModemLost);
     // Nothing more of a call in progress can be heard.
     callEnded();
     warn(QStringLiteral("Modem disconnected - reconnecting..."));
-    setWatchState(WatchState::ModemLost);
 }
 
 void Alert::linkRestored()
@@ -224,6 +226,12 @@ void Alert::setWatchState(WatchState state)
 
 QString Alert::stateCaption() const
 {
+    if (m_networkOnly) {
+        if (m_rang)
+            return QStringLiteral("The Phone is ringing now");
+        return m_networkHeard ? QStringLiteral("Listening for calls (home network)")
+                              : QStringLiteral("Connecting to the home network...");
+    }
     const int count = Text1->text().toInt();
     if (count < 2)
         return QStringLiteral("Activating modem...");
@@ -283,44 +291,133 @@ void Alert::txtOut_Change()
         // Text from a modem that said nothing to its set-up: it is there.
         if (m_state == WatchState::NoAnswer)
             setWatchState(WatchState::Listening);
-        showVisual();
-        // Back into view, also after "Stealth mode" hid the window.
-        setVisible(true);
-        raise();
-        Command1->setVisible(false);
-        move(x(), 0);
-        setWindowTitle(QStringLiteral("The Phone is ringing now"));
+        // The band shows this computer's caller again.
+        m_remoteOnBand.reset();
+        ringReaction(m_call, QStringLiteral("change %1 (ring count %1)").arg(count));
+        if (m_callerUntold) {
+            m_callerUntold = false;
+            const Call call = m_call;
+            tellListeners([&](CallListener& listener) { listener.callerIdentified(call); });
+        }
     }
+}
+
+void Alert::ringReaction(const Call& call, const QString& what)
+{
+    showVisual();
+    // Back into view, also after "Stealth mode" hid the window.
+    setVisible(true);
+    raise();
+    Command1->setVisible(false);
+    move(x(), 0);
+    setWindowTitle(QStringLiteral("The Phone is ringing now"));
+    m_rang = true;
+    // The window's activation waits, and the home network may have been
+    // lost meanwhile: that is said over the ring's caption.
+    if (m_networkOnly && (!m_networkHeard || !m_modemsHeard))
+        showHomeNetwork();
 
     // Without a player (no multimedia backend) the ring stays silent.
-    const bool tone = Check1->isChecked() && count >= 3 && MMControl1;
+    const bool tone = Check1->isChecked() && MMControl1;
     if (tone) {
         QString strFilename;
         PlaySound(*MMControl1, strFilename);
     }
-    if (count > 2) {
-        const QString sound = tone ? QStringLiteral("tone started")
-            : Check1->isChecked()  ? QStringLiteral("no player, no tone")
-                                   : QStringLiteral("sound off");
-        qCDebug(lcAlert).noquote()
-            << QStringLiteral("ring reaction: change %1 (ring count %1), band shown, window "
-                              "raised, %2 (call %3, ring %4)")
-                   .arg(count)
-                   .arg(sound)
-                   .arg(m_call.serial)
-                   .arg(m_call.rings);
-    }
+    const QString sound = tone ? QStringLiteral("tone started")
+        : Check1->isChecked()  ? QStringLiteral("no player, no tone")
+                               : QStringLiteral("sound off");
+    qCDebug(lcAlert).noquote() << QStringLiteral(
+        "ring reaction: %1, band shown, window raised, %2 (call %3, ring %4)")
+                                      .arg(what, sound)
+                                      .arg(call.serial)
+                                      .arg(call.rings);
 
     // Last, so the band, the window and the tone never wait for the desktop
     // or the network.
-    if (count > 2) {
-        const Call call = m_call;
-        tellListeners([&](CallListener& listener) { listener.ringReaction(call); });
-        if (m_callerUntold) {
-            m_callerUntold = false;
-            tellListeners([&](CallListener& listener) { listener.callerIdentified(call); });
-        }
+    tellListeners([&](CallListener& listener) { listener.ringReaction(call); });
+}
+
+void Alert::listenToHomeNetworkOnly()
+{
+    m_networkOnly = true;
+    setWindowTitle(QStringLiteral("Connecting to the home network..."));
+}
+
+void Alert::homeNetworkHeard(bool heard)
+{
+    if (!m_networkOnly || (heard == m_networkHeard && m_state != WatchState::Activating))
+        return;
+    m_networkHeard = heard;
+    // Until the stations say otherwise.
+    m_modemsHeard = true;
+    showHomeNetwork();
+}
+
+void Alert::homeNetworkModemsHeard(bool any)
+{
+    if (!m_networkOnly || !m_networkHeard || any == m_modemsHeard)
+        return;
+    m_modemsHeard = any;
+    showHomeNetwork();
+}
+
+void Alert::showHomeNetwork()
+{
+    if (!m_networkHeard) {
+        warn(QStringLiteral("Home network disconnected - reconnecting..."));
+        setWatchState(WatchState::HomeNetworkLost);
+    } else if (!m_modemsHeard) {
+        warn(QStringLiteral("No modem is listening on the home network"));
+        setWatchState(WatchState::HomeNetworkLost);
+    } else {
+        setWindowTitle(stateCaption());
+        setWatchState(WatchState::Listening);
     }
+}
+
+void Alert::remoteRing(const Call& call)
+{
+    if (call.station.isEmpty())
+        return;
+    RemoteCall& known = m_remoteCalls[call.station];
+    if (known.serial != call.serial)
+        known = RemoteCall { call.serial, {}, false };
+    m_remoteOnBand = call;
+    ringReaction(call, QStringLiteral("station ") + call.station);
+    if (!call.caller.isEmpty() && call.caller != known.caller) {
+        known.caller = call.caller;
+        qCDebug(lcAlert).noquote()
+            << "caller ID from" << call.station + QLatin1Char(':') << call.caller;
+        tellListeners([&](CallListener& listener) { listener.callerIdentified(call); });
+    }
+    // Once per call, as this computer's modem sends its number once.
+    if (!known.logged && CallLog::isNumeric(call.number)) {
+        known.logged = true;
+        appendToCallLog(CallLog::record(
+            CallLog::dateTimeText(QDateTime::currentDateTime(), QLocale::system()), call.number));
+    }
+}
+
+void Alert::remoteCallEnded(const Call& call)
+{
+    if (call.station.isEmpty())
+        return;
+    const auto known = m_remoteCalls.constFind(call.station);
+    if (known != m_remoteCalls.constEnd() && known->serial == call.serial)
+        m_remoteCalls.erase(known);
+    if (m_remoteOnBand && m_remoteOnBand->station == call.station
+        && m_remoteOnBand->serial == call.serial) {
+        m_remoteOnBand.reset();
+        showCallerOnBand();
+    }
+    qCDebug(lcAlert).noquote()
+        << QStringLiteral("call %1 of station %2 ended").arg(call.serial).arg(call.station);
+    tellListeners([&](CallListener& listener) { listener.callEnded(call); });
+}
+
+QString Alert::bandCaller() const
+{
+    return m_remoteOnBand ? m_remoteOnBand->caller : m_call.caller;
 }
 
 void Alert::showVisual()
@@ -339,6 +436,9 @@ bool Alert::bandClicked()
         dismissRing();
         return false;
     }
+    // A station without a modem has no port to close.
+    if (m_networkOnly)
+        return true;
     // The band closes the port only while it is open. While the modem is
     // gone the port is ours all the same: the click still ends the program.
     if (!Module2::PortIsOpen())
@@ -457,7 +557,7 @@ void Alert::showCallerOnBand()
     if (!band)
         return;
     band->Text1->setText(
-        CallerId::bandText(m_call.caller, band->textFont(), band->picBuffer.width()));
+        CallerId::bandText(bandCaller(), band->textFont(), band->picBuffer.width()));
 }
 
 void Alert::Label4_Change()
@@ -468,6 +568,11 @@ void Alert::Label4_Change()
             CallLog::dateTimeText(QDateTime::currentDateTime(), QLocale::system()),
             CallerId::numberAt(Module2::ReceivedText, NmbrPos));
     }
+    appendToCallLog(record);
+}
+
+void Alert::appendToCallLog(const QString& record)
+{
     // A log that cannot be written must not stop the listening: no message
     // box, only a line on standard error.
     QString error;
@@ -516,6 +621,7 @@ void Alert::Command1_Click()
 
 void Alert::Form_Unload()
 {
+    tellListeners([](CallListener& listener) { listener.watchStopped(); });
     if (Module2::PortIsOpen())
         Module2::ClosePort();
     Runtime::End();

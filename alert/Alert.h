@@ -5,10 +5,12 @@
 #include "ModemLink.h"
 
 #include <QCheckBox>
+#include <QHash>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class CallNotifier;
@@ -54,6 +56,13 @@ class Visual;
 // shown on the ringing band; when the call ends the caller is forgotten, so
 // the next call never shows it. Each CallListener added is told of every
 // ring reaction, caller and end of call, and of the line's state.
+//
+// Other stations: the home network brings the ring reactions of other
+// computers' modems (remoteRing), which get the same ring reaction as this
+// computer's modem. The band shows the caller of the latest ring reaction,
+// whichever station it came from. A station without a modem of its own
+// (listenToHomeNetworkOnly) is captioned by its broker's connection
+// instead of by the modem.
 class Alert : public Form, public ModemLink::Listener
 {
     Q_OBJECT
@@ -95,6 +104,40 @@ public:
     // output box says so, naming the commands `tried`, until another check
     // finds one. Neither the caption nor the ring count changes.
     void callerIdChecked(const QString& command, const QStringList& tried) override;
+
+    // The home network
+    // Makes this a station without a modem that hears calls from the home
+    // network only: captioned "Connecting to the home network..." until
+    // homeNetworkHeard says more, and a click on the band ends the program
+    // as on a modem's station (there is no port to close).
+    void listenToHomeNetworkOnly();
+    // For a station without a modem: `heard` once the broker has granted
+    // its subscriptions ("Listening for calls (home network)", or "The
+    // Phone is ringing now" after a ring), not heard while the broker
+    // cannot be reached: the window comes into view (also out of "Stealth
+    // mode") captioned "Home network disconnected - reconnecting...".
+    // Listeners hear Listening or HomeNetworkLost. Only a change counts.
+    void homeNetworkHeard(bool heard);
+    // For a station without a modem that hears the broker: whether any
+    // station with a modem is listening. When none is, it hears no call
+    // either: the window comes into view captioned "No modem is listening
+    // on the home network", and listeners hear HomeNetworkLost, until one
+    // is back. Only a change counts.
+    void homeNetworkModemsHeard(bool any);
+    // A ring reaction of another station's call: `call.station` names the
+    // station, its serial and rings are that station's, and its caller is
+    // what that station's band shows ("" before caller ID). Does what a
+    // ring of this computer's modem does (the band, now with this caller,
+    // the window at the top of the screen, the tone when chosen, and the
+    // listeners' ringReaction), tells the listeners callerIdentified when
+    // that call's caller is new or changed, and writes one call-log record
+    // per call once its number is numeric. A call without a station is
+    // ignored: this computer's calls come from its modem alone.
+    void remoteRing(const Call& call);
+    // Another station's call is over: the listeners hear callEnded, and
+    // the band forgets its caller when it shows it.
+    void remoteCallEnded(const Call& call);
+    bool homeNetworkOnly() const { return m_networkOnly; }
 
     // Tells `listener` of every call from now on; it must outlive this
     // window or be removed first.
@@ -175,11 +218,22 @@ private:
     void takeCaller(const QString& text);
     void showCallerOnBand();
     void Label4_Change();
+    // Appends `record` (may be empty) to the call log; a failure is only
+    // logged, never stops the listening.
+    void appendToCallLog(const QString& record);
     void Command3_Click();
+    // The ring reaction for `call`: the band, the window back at the top of
+    // the screen, the tone when chosen, a log line that says `what` rang,
+    // and the listeners.
+    void ringReaction(const Call& call, const QString& what);
+    // The caller the band shows: the one of the latest ring reaction.
+    QString bandCaller() const;
     // The caption the ring count calls for.
     QString stateCaption() const;
     // Brings the window into view with `caption` while the modem cannot be heard.
     void warn(const QString& caption);
+    // Captions a station without a modem by what it hears.
+    void showHomeNetwork();
     void setWatchState(WatchState state);
     // Calls `tell` on every listener, in the order they were added.
     template <typename Tell> void tellListeners(Tell tell);
@@ -202,6 +256,23 @@ private:
     // The question whether to stop listening is up.
     bool m_asking = false;
     std::vector<CallListener*> m_listeners;
+    // Other stations' calls in progress, by station: the call's serial, the
+    // caller the listeners last heard of, and whether the log has it.
+    struct RemoteCall
+    {
+        int serial = 0;
+        QString caller;
+        bool logged = false;
+    };
+    QHash<QString, RemoteCall> m_remoteCalls;
+    // The other station's call the band shows, when the latest ring
+    // reaction was one.
+    std::optional<Call> m_remoteOnBand;
+    bool m_networkOnly = false;
+    bool m_networkHeard = false;
+    bool m_modemsHeard = true;
+    // Whether any ring reaction has happened in this run.
+    bool m_rang = false;
     // Wakes the screen and notifies the desktop at each ring.
     std::unique_ptr<DesktopSession> m_desktop;
     std::unique_ptr<CallNotifier> m_callNotifier;

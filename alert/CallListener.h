@@ -25,7 +25,8 @@ struct Call
     // caller ID's arrival, the end).
     QDateTime time;
     // Where the phone rang: "" for this computer's modem, else the name of
-    // the station that reported it.
+    // the station that reported it over the home network (its serial and
+    // rings are then that station's own count).
     QString station;
 };
 
@@ -37,6 +38,8 @@ enum class WatchState
     Listening, // the modem answered; calls will be seen
     ModemLost, // the modem went away; the port is tried again each pass
     NoAnswer, // the port is open but the modem said nothing to its set-up
+    HomeNetworkLost, // a station without a modem hears no call: its broker or
+                     // every station with a modem is gone
 };
 
 // Told by the Alert window what happens to calls, so that each concern that
@@ -62,4 +65,8 @@ public:
     virtual void callEnded(const Call& call) { Q_UNUSED(call) }
     // The line's state changed.
     virtual void watchStateChanged(WatchState state) { Q_UNUSED(state) }
+    // The program stops watching: it ends as soon as this returns. A
+    // listener may take a moment here to say goodbye to others (at most
+    // about a second in all); nothing else comes after it.
+    virtual void watchStopped() { }
 };

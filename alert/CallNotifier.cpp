@@ -28,9 +28,10 @@ void CallNotifier::ringReaction(const Call& call)
         m_session.wakeScreen();
 
     // One notification per call.
-    if (!switchedOn(QStringLiteral("Notify")) || call.serial == m_shownCall)
+    if (!switchedOn(QStringLiteral("Notify")) || isShown(call))
         return;
     m_session.notify(kSummary, call.caller);
+    m_shownStation = call.station;
     m_shownCall = call.serial;
     m_shownCaller = call.caller;
 }
@@ -39,10 +40,23 @@ void CallNotifier::callerIdentified(const Call& call)
 {
     // Only the notification of this call is changed; a caller once shown is
     // not taken back.
-    if (call.serial != m_shownCall || call.caller.isEmpty() || call.caller == m_shownCaller)
+    if (!isShown(call) || call.caller.isEmpty() || call.caller == m_shownCaller)
         return;
     if (!switchedOn(QStringLiteral("Notify")))
         return;
     m_session.updateNotification(kSummary, call.caller);
     m_shownCaller = call.caller;
+}
+
+void CallNotifier::callEnded(const Call& call)
+{
+    // The notification stays up; only the next call of this number gets
+    // its own.
+    if (isShown(call))
+        m_shownCall = 0;
+}
+
+bool CallNotifier::isShown(const Call& call) const
+{
+    return m_shownCall != 0 && call.serial == m_shownCall && call.station == m_shownStation;
 }

@@ -7,10 +7,13 @@
 class DesktopSession;
 
 // Carries each ring beyond the program's own windows: it wakes the screen at
-// every ring reaction and keeps one desktop notification per call, shown at
-// the call's first ring reaction and changed in place when its caller
-// becomes known or changes. A new call gets a new notification, which starts
-// without a caller: an earlier call's caller is never shown for it.
+// every ring reaction and keeps one desktop notification per call (a call
+// is its station and its serial: another station's call 1 is not this
+// computer's), shown at the call's first ring reaction and changed in place
+// when its caller becomes known or changes. A new call gets a new
+// notification, which starts without a caller: an earlier call's caller is
+// never shown for it. Once a call has ended, a call of the same station and
+// serial (a station that started again) is a new one.
 //
 // Both parts can be switched off in the store, "Software\Ringwarden\Alert",
 // values "WakeScreen" and "Notify": "0" switches off, anything else (or no
@@ -23,10 +26,15 @@ public:
 
     void ringReaction(const Call& call) override;
     void callerIdentified(const Call& call) override;
+    void callEnded(const Call& call) override;
 
 private:
+    bool isShown(const Call& call) const;
+
     DesktopSession& m_session;
-    // The call whose notification is up (0: none), and the caller it shows.
+    // The call whose notification is up (serial 0: none), and the caller it
+    // shows.
+    QString m_shownStation;
     int m_shownCall = 0;
     QString m_shownCaller;
 };

@@ -14,6 +14,13 @@ simulator as COM4, then measures:
            ringing
   frame    the frame cost of the animation at 1366, 1920 and 3840 wide
            (bench_visual, Google Benchmark)
+  network  two stations on one broker (mosquitto, started here): a station
+           with the simulated modem and a station without one (port
+           "network"); the time from the modem station's ring reaction to
+           the other station's over --calls calls, both stations' memory
+           while listening, the network station's CPU on a quiet line, and
+           what the home network costs one ring reaction
+           (bench_ringreaction, Google Benchmark)
   alwayson an always-on run (ringwarden --listen) through --always-on-calls
            calls, the band clicked away after each: peak memory, resident
            memory and open descriptors before and after, every call's
@@ -23,7 +30,7 @@ simulator as COM4, then measures:
   (alwayson and soak take most of an hour each at the default 14 s between
   calls; they run only when named in --only)
 
-    bench/run_benchmarks.py [--build DIR] [--quick] [--only startup,listen,frame,alwayson,soak]
+    bench/run_benchmarks.py [--build DIR] [--quick] [--only startup,listen,frame,network,alwayson,soak]
 
 A full run takes about five minutes; --quick about one and a half. Exit
 status: 0 when every goal is met, 3 when a figure misses its goal, 1 when a
@@ -602,6 +609,189 @@ def run_always_on(args, session, tools, calls, minutes=None, unplug_every=None, 
     return results
 
 
+# --- home network -----------------------------------------------------------
+
+# The station without a modem shows a ring this long after the modem's station
+# at most, on the same machine.
+NETWORK_GOAL_MS = 100.0
+# Its memory may exceed the modem station's by this much at most.
+NETWORK_MEMORY_GOAL_KB = 5 * 1024
+
+
+def start_broker(session, work):
+    """Debian's mosquitto on a free port of the loopback interface."""
+    import getpass
+    import socket
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        port = probe.getsockname()[1]
+    config = os.path.join(work, "mosquitto.conf")
+    with open(config, "w") as out:
+        out.write(f"listener {port} 127.0.0.1\nallow_anonymous true\npersistence false\n"
+                  f"user {getpass.getuser()}\n")
+    broker = session.start(["mosquitto", "-c", config], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+
+    def accepts():
+        with socket.socket() as client:
+            return client.connect_ex(("127.0.0.1", port)) == 0
+
+    if not wait_until(accepts, 10):
+        fail("mosquitto did not start")
+    return broker, port
+
+
+def join_home_network(env, port, station):
+    """Stores the broker and the station name, as the Home network dialog does."""
+    path = os.path.join(env["XDG_CONFIG_HOME"], "ringwarden", "ringwarden.conf")
+    with open(path, "a") as store:
+        store.write(f"Ringwarden\\Network\\Broker=mqtt://127.0.0.1:{port}\n"
+                    f"Ringwarden\\Network\\Station={station}\n")
+
+
+def start_station(session, env, work, name, port_text=None):
+    """Starts the program, gives the port box `port_text` if set, and chooses
+    Start Listening. Returns the process and its log lines."""
+    program = session.start([session.tools["ringwarden"]], env=env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE)
+    lines = Lines(program.stderr, open(os.path.join(work, f"{name}.stderr"), "w"))
+    if not wait_until(lambda: session.find_window("^Ringwarden$", True) is not None, 20):
+        fail(f"the {name} station's settings window did not show")
+    settings = session.find_window("^Ringwarden$", True)
+    session.x(["xdotool", "windowactivate", "--sync", settings])
+    if port_text is not None:
+        # The port box has the focus when the window opens.
+        session.x(["xdotool", "key", "--delay", "100", "ctrl+a", "BackSpace"])
+        session.x(["xdotool", "type", "--delay", "50", port_text])
+    session.x(["xdotool", "key", "--delay", "200", "alt+s", "l"])
+    return program, lines
+
+
+def run_network(args, session, tools):
+    work = tempfile.mkdtemp(prefix="network.", dir=session.work)
+    session.tools = tools
+    results = {}
+    print("== home network: a station with the modem, a station without one, one broker",
+          flush=True)
+    broker, port = start_broker(session, work)
+
+    modem_env = dict(session.env)
+    modem_env.update(fresh_home(os.path.join(work)))
+    network_env = dict(session.env)
+    network_env.update(fresh_home(os.path.join(work)))
+    for env in (modem_env, network_env):
+        env["QT_LOGGING_RULES"] = "ringwarden.alert=true"
+        env["QT_MESSAGE_PATTERN"] = "%{time boot} %{category} %{message}"
+    join_home_network(modem_env, port, "kitchen")
+    join_home_network(network_env, port, "den")
+
+    ports = os.path.join(modem_env["XDG_CONFIG_HOME"], "ringwarden", "ports")
+    modem_log = os.path.join(work, "modem.log")
+    control = os.path.join(work, "control")
+    modem = session.start([tools["modem-sim"], "--link", os.path.join(ports, "COM4"),
+                           "--log", modem_log, "--control", control, "--renew-on-hangup",
+                           "--rings", "1"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    if not modem.stdout.readline():
+        fail("the modem simulator did not start")
+
+    kitchen, kitchen_lines = start_station(session, modem_env, work, "kitchen")
+    if not wait_until(lambda: session.find_window("^Listening for calls$") is not None, 40):
+        fail("the modem's station never said it was listening")
+    den, den_lines = start_station(session, network_env, work, "den", "network")
+    if not wait_until(lambda: session.find_window(r"^Listening for calls \(home network\)$")
+                      is not None, 20):
+        fail("the station without a modem never said it was listening")
+    time.sleep(4)
+
+    # Memory of both while listening, and the quiet line's CPU of the one
+    # without a modem.
+    cpu = measure_cpu([den.pid, kitchen.pid], args.cpu_seconds)
+    kitchen_memory = memory_kb(kitchen.pid)
+    den_memory = memory_kb(den.pid)
+    extra = den_memory["VmHWM"] - kitchen_memory["VmHWM"]
+    results.update(cpu_network_quiet=cpu[den.pid], mem_modem_station=kitchen_memory,
+                   mem_network_station=den_memory)
+    verdict("network station's memory beside the modem station's",
+            f"{extra / 1024:+.1f} MB", extra <= NETWORK_MEMORY_GOAL_KB, "within +5 MB")
+    verdict("network station's CPU on a quiet line", f"{cpu[den.pid]:.2f} %",
+            cpu[den.pid] < 0.5, "under 0.5 % of a core")
+    print(f"   peak memory while listening (VmHWM): modem station "
+          f"{kitchen_memory['VmHWM'] / 1024:.1f} MB, network station "
+          f"{den_memory['VmHWM'] / 1024:.1f} MB ({extra / 1024:+.1f} MB; goal: within +5 MB)")
+    print(f"   CPU on a quiet line over {args.cpu_seconds:.0f} s: network station "
+          f"{cpu[den.pid]:.2f} %, modem station {cpu[kitchen.pid]:.2f} % of one core",
+          flush=True)
+
+    # Calls, as in the listening session.
+    for i in range(args.calls):
+        with open(control, "w") as fifo:
+            fifo.write(f"call 555{2000 + i:04d} CALLER {i + 1}\n")
+        time.sleep(3 * POLL_SECONDS + 0.2 + random.uniform(0, POLL_SECONDS))
+    time.sleep(2)
+
+    # The first reaction of each call at the modem's station, and the first
+    # at the other station after it.
+    log = read_modem_log(modem_log)
+    sim_rings = [t for t, kind, payload in log if kind == "tx" and RING_HEX in payload]
+    kitchen_times = log_reactions(kitchen_lines.snapshot())
+    den_times = log_reactions(den_lines.snapshot())
+    # Each call gives two reactions at the modem's station, 2 s apart.
+    firsts = []
+    for t in kitchen_times:
+        if not firsts or t - firsts[-1] > 3 * POLL_SECONDS:
+            firsts.append(t)
+    if len(firsts) != args.calls or len(sim_rings) != args.calls:
+        fail(f"expected {args.calls} calls, the modem's station reacted to {len(firsts)} "
+             f"(the simulator rang {len(sim_rings)} times)")
+    bounds = firsts[1:] + [float("inf")]
+    latencies = [None if (d := first_after(den_times, start, end)) is None
+                 else (d - start) * 1000 for start, end in zip(firsts, bounds)]
+    values = [v for v in latencies if v is not None]
+    missed = len(latencies) - len(values)
+    if values:
+        median, low, high = percentile_summary(values)
+        verdict("network station's ring after the modem station's (median / worst)",
+                f"{median:.1f} / {high:.1f} ms", high < NETWORK_GOAL_MS and not missed,
+                f"under {NETWORK_GOAL_MS:.0f} ms, no call missed")
+        print(f"   from the modem station's ring reaction to the network station's, "
+              f"{len(values)} calls: median {median:.1f} ms, best {low:.1f} ms, worst "
+              f"{high:.1f} ms (goal: under {NETWORK_GOAL_MS:.0f} ms)"
+              + (f", {missed} calls not shown" if missed else ""))
+        print("   per call (ms): " + " ".join("-" if v is None else f"{v:.1f}" for v in latencies))
+        results["network_latency"] = {"median": median, "best": low, "worst": high,
+                                      "all": latencies}
+    else:
+        verdict("network station's ring after the modem station's", "none", False,
+                "every call shown")
+    print(f"   reactions: modem station {len(kitchen_times)}, network station {len(den_times)}",
+          flush=True)
+    if args.keep:
+        screenshot(session, os.path.join(work, "both.png"))
+
+    for program in (den, kitchen):
+        program.terminate()
+        program.wait(10)
+
+    # What the home network costs a single ring reaction.
+    print("== one ring reaction with and without the home network (bench_ringreaction)",
+          flush=True)
+    command = [tools["bench_ringreaction"]]
+    if args.quick:
+        command.append("--benchmark_repetitions=1")
+    result = subprocess.run(command, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"),
+                            capture_output=True, text=True)
+    print(result.stdout.rstrip())
+    if result.returncode != 0:
+        fail("bench_ringreaction failed: " + result.stderr.strip())
+    # The single runs, not the aggregates after them.
+    worst = [float(m) for m in re.findall(r"broker:[23]/iterations:\d+/repeats:\d+ .*worst_ms=([\d.]+)",
+                                          result.stdout)]
+    if worst:
+        verdict("one ring reaction, broker frozen or mute (worst)", f"{max(worst):.1f} ms",
+                max(worst) < 50, "under 50 ms")
+    return results
+
+
 # --- frame cost -------------------------------------------------------------
 
 def run_frame(args, tools):
@@ -621,9 +811,9 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--build", default=os.path.join(SOURCE, "build"),
                         help="the build folder (default: build beside bench/)")
-    parser.add_argument("--only", default="startup,listen,frame",
-                        help="comma-separated parts to run: startup, listen, frame, alwayson, "
-                             "soak")
+    parser.add_argument("--only", default="startup,listen,frame,network",
+                        help="comma-separated parts to run: startup, listen, frame, network, "
+                             "alwayson, soak")
     parser.add_argument("--quick", action="store_true",
                         help="10 s of CPU, 5 calls, 3 start-ups, short frame runs")
     parser.add_argument("--keep", action="store_true",
@@ -647,8 +837,8 @@ def main():
     args.startups = args.startups or (3 if args.quick else 10)
     args.always_on_calls = args.always_on_calls or (10 if args.quick else 200)
     parts = set(args.only.split(","))
-    if not parts <= {"startup", "listen", "frame", "alwayson", "soak"}:
-        fail("--only takes startup, listen, frame, alwayson, soak")
+    if not parts <= {"startup", "listen", "frame", "network", "alwayson", "soak"}:
+        fail("--only takes startup, listen, frame, network, alwayson, soak")
 
     build = os.path.abspath(args.build)
     tools = {
@@ -656,18 +846,19 @@ def main():
         "modem-sim": os.path.join(build, "tools", "modem-sim", "modem-sim"),
         "xwatch": os.path.join(build, "bench", "xwatch"),
         "bench_visual": os.path.join(build, "bench", "bench_visual"),
+        "bench_ringreaction": os.path.join(build, "bench", "bench_ringreaction"),
     }
     for name, path in tools.items():
         if not os.access(path, os.X_OK):
             fail(f"{path} is missing: build first (cmake --build {build})")
-    for tool in ("Xvfb", "openbox", "xdotool", "xprop"):
+    for tool in ("Xvfb", "openbox", "xdotool", "xprop", "mosquitto"):
         if not shutil.which(tool):
             fail(f"{tool} is missing: run tools/install-deps")
 
     work = tempfile.mkdtemp(prefix="ringwarden-bench.")
     session = None
     try:
-        if parts & {"startup", "listen", "alwayson", "soak"}:
+        if parts & {"startup", "listen", "network", "alwayson", "soak"}:
             session = Session(work)
         if "startup" in parts:
             run_startup(args, session, tools)
@@ -680,6 +871,8 @@ def main():
                           unplug_every=args.unplug_every, name="soak")
         if "frame" in parts:
             run_frame(args, tools)
+        if "network" in parts:
+            run_network(args, session, tools)
         print_summary()
     finally:
         if session:

@@ -4,7 +4,7 @@
 #include <QString>
 
 // The program's diagnostics, for someone finding out why a modem stays
-// silent or a tone does not play. Five logging categories, each silent at
+// silent or a tone does not play. Six logging categories, each silent at
 // debug and info level unless switched on, for example with
 //
 //     QT_LOGGING_RULES='ringwarden.*=true' ringwarden
@@ -21,7 +21,10 @@
 // - ringwarden.alert: each change of the received text with the ring count,
 //   each "ring reaction", the caller ID and each call-log record;
 // - ringwarden.player: each player command and its outcome;
-// - ringwarden.store: each settings read or write that failed.
+// - ringwarden.store: each settings read or write that failed;
+// - ringwarden.network: the home network's broker reached, lost and regained
+//   (lost and regained also without any rule), each message published and
+//   each message from another station taken or dropped, with the reason.
 // Callers' numbers and the bytes of caller-ID reports only ever appear at
 // debug level. Warnings (a call log that cannot be written, no multimedia
 // backend, a tone that cannot be played, a modem that reports no callers)
@@ -31,6 +34,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcListen)
 Q_DECLARE_LOGGING_CATEGORY(lcAlert)
 Q_DECLARE_LOGGING_CATEGORY(lcPlayer)
 Q_DECLARE_LOGGING_CATEGORY(lcStore)
+Q_DECLARE_LOGGING_CATEGORY(lcNetwork)
 
 namespace Logging {
 

@@ -3,10 +3,12 @@
 #include "Alert.h"
 #include "Autostart.h"
 #include "Eula.h"
+#include "HomeNetwork.h"
 #include "Image.h"
 #include "Label.h"
 #include "MediaPlayer.h"
 #include "ModemLink.h"
+#include "NetworkDialog.h"
 #include "Qhelp.h"
 #include "RegModule.h"
 #include "RingTones.h"
@@ -50,6 +52,7 @@ welcome::welcome(const StartOptions& options, QWidget* parent)
     mnuHidelisten = mnubegin->addAction(QStringLiteral("Start &Listening"));
     mnuAutostart = mnubegin->addAction(QStringLiteral("Start listening &when I log in"));
     mnuAutostart->setCheckable(true);
+    mnuNetwork = mnubegin->addAction(QStringLiteral("&Home network..."));
     mnuExit = mnubegin->addAction(QStringLiteral("E&xit"));
     mnuHelp = menuBar->addMenu(QStringLiteral("&Help"));
     mnugethelp = mnuHelp->addAction(QStringLiteral("&What's this"));
@@ -113,6 +116,7 @@ welcome::welcome(const StartOptions& options, QWidget* parent)
     connect(mnuExit, &QAction::triggered, this, &welcome::mnuExit_Click);
     connect(mnubegin, &QMenu::aboutToShow, this, &welcome::mnubegin_AboutToShow);
     connect(mnuAutostart, &QAction::triggered, this, &welcome::mnuAutostart_Click);
+    connect(mnuNetwork, &QAction::triggered, this, &welcome::mnuNetwork_Click);
     // Queued: listening never returns, so it must not run inside the menu's
     // own mouse or key handling.
     connect(mnuHidelisten, &QAction::triggered, this, &welcome::mnuHidelisten_Click,
@@ -254,6 +258,14 @@ StartOptions welcome::logInOptions() const
     return options;
 }
 
+void welcome::mnuNetwork_Click()
+{
+    // Window-modal and open(), not exec(): no nested loop of its own.
+    auto* dialog = new NetworkDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
 void welcome::mnuHidelisten_Click()
 {
     listen(true);
@@ -270,6 +282,22 @@ void welcome::listen(bool storeTone)
 {
     if (m_listening || Runtime::PrevInstance())
         return;
+    // A station without a modem that has no broker to listen to would be
+    // deaf: say so before anything starts.
+    const bool networkStation = HomeNetwork::isNetworkPort(Text1->text());
+    if (networkStation) {
+        const NetworkSettings settings = NetworkSettings::load();
+        const QString problem = settings.enabled() ? settings.check() : QString();
+        if (!settings.enabled() || !problem.isEmpty()) {
+            Runtime::MsgBox(settings.enabled()
+                    ? QStringLiteral("The home network's settings are not right")
+                    : QStringLiteral("No home network is set up"),
+                problem + (problem.isEmpty() ? QString() : QStringLiteral(" "))
+                    + QStringLiteral("Choose Start > Home network... and give your broker's "
+                                     "address, or give the port of this computer's modem."));
+            return;
+        }
+    }
     m_listening = true;
     if (storeTone && Check1->isChecked())
         newchoice();
@@ -288,8 +316,15 @@ void welcome::listen(bool storeTone)
     // Read now: the Alert window's activation closes this window.
     const QString portName = QStringLiteral("COM") + Text1->text();
     Hide();
+    // Before the Alert window's activation, which waits 3 s: the broker is
+    // reached meanwhile.
+    m_network = HomeNetwork::start(*m_alert,
+        networkStation ? HomeNetwork::Role::NetworkStation : HomeNetwork::Role::ModemStation);
     m_alert->Show();
     m_alert->prepareSound();
+    // The broker's messages drive the Alert window from here on.
+    if (networkStation)
+        return;
     ModemLink::SetUpModem(portName);
     ModemLink::Listen(*m_alert);
 }

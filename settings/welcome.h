@@ -10,6 +10,7 @@
 
 class Alert;
 class Eula;
+class HomeNetwork;
 class Image;
 class Label;
 class MediaPlayer;
@@ -38,6 +39,11 @@ class QMenu;
 // desktop's autostart entry (Autostart); while it is ticked, each start of
 // listening writes the entry anew with that start's port and sound box, and
 // the run is always on: a call does not end it (Alert::setAlwaysOn).
+//
+// "Home network..." edits where the home network's broker is. When one is
+// set, listening also connects to it (HomeNetwork). The port text
+// "network" makes a station without a modem: "Start Listening" opens no
+// port and the Alert window shows the calls the broker brings.
 class welcome : public Form
 {
     Q_OBJECT
@@ -48,12 +54,17 @@ public:
 
     // "Start Listening": sets the modem up and polls it for good. Returns
     // at once, doing nothing, when another copy of the program is running
-    // or when this window is already listening.
+    // or when this window is already listening. With the port "network" it
+    // only connects to the home network and returns; without a broker set,
+    // it says so and stays in this window.
     void mnuHidelisten_Click();
     // The start of a run with --listen: what "Start Listening" does, with
     // the ring tone left as stored. The load queues it; call it directly
     // only where the load has not.
     void listenAtStart();
+    // "Home network...": the home network's settings, in a dialog that
+    // leaves this window's thread free.
+    void mnuNetwork_Click();
     // Stores the ring-tone box's text, unchanged, as the chosen tone.
     void newchoice();
     // Plays the tone the ring-tone box names on `objMMControl`, with "wait"
@@ -66,6 +77,8 @@ public:
     void setPlayer(std::unique_ptr<MediaPlayer> player);
 
     Alert* alert() const { return m_alert.get(); }
+    // The home network while listening with a broker set.
+    HomeNetwork* homeNetwork() const { return m_network.get(); }
     // The first-run agreement, once start-up has needed it.
     Eula* eula() const { return m_eula.get(); }
     // The help window, once "What's this" has opened it.
@@ -84,6 +97,7 @@ public:
     // "Start listening when I log in", checkable: whether the autostart
     // entry is there, read anew each time the menu opens.
     QAction* mnuAutostart = nullptr;
+    QAction* mnuNetwork = nullptr;
     QAction* mnuExit = nullptr;
     QMenu* mnuHelp = nullptr;
     QAction* mnugethelp = nullptr;
@@ -119,6 +133,8 @@ private:
     QWidget* m_client = nullptr;
     bool m_listening = false;
     std::unique_ptr<Alert> m_alert;
+    // After the Alert window, which it feeds, so it goes first.
+    std::unique_ptr<HomeNetwork> m_network;
     std::unique_ptr<Eula> m_eula;
     std::unique_ptr<Qhelp> m_help;
 };

@@ -256,7 +256,8 @@ void CallNotifierTest::ringsReachTheDesktop_data()
 {
     // A script of steps as the Alert window tells them: "ring:<call>:<caller>"
     // (a ring reaction of call number <call>), "caller:<call>:<caller>" (its
-    // caller became known), "settle" (let the bus carry what was sent).
+    // caller became known), "end:<call>" (it ended), "settle" (let the bus
+    // carry what was sent). "<call>@<station>" is another station's call.
     // Settings as "WakeScreen/Notify" values ("" for none).
     QTest::addColumn<QString>("settings");
     QTest::addColumn<QStringList>("script");
@@ -286,6 +287,14 @@ void CallNotifierTest::ringsReachTheDesktop_data()
     QTest::newRow("a caller of an earlier call changes nothing")
         << "/" << QStringList { "ring:1:", "settle", "ring:2:", "caller:1:" + kJohn }
         << QStringList { "new:", "new:" } << 2;
+    QTest::newRow("another station's call 1 is a call of its own")
+        << "/"
+        << QStringList { "ring:1:" + kJohn, "ring:1@attic:", "settle",
+               "caller:1@attic:private number", "caller:1:5550002" }
+        << QStringList { "new:" + kJohn, "new:", "same:private number" } << 2;
+    QTest::newRow("a station that started again gets a new notification")
+        << "/" << QStringList { "ring:1@attic:", "end:1@attic", "ring:1@attic:", "ring:1@attic:" }
+        << QStringList { "new:", "new:" } << 3;
     QTest::newRow("both off") << "0/0" << firstRing << QStringList {} << 0;
     QTest::newRow("wake off") << "0/1" << firstRing << QStringList { "new:" } << 0;
     QTest::newRow("notify off") << "/0" << firstRing + QStringList { "caller:1:" + kJohn }
@@ -310,12 +319,15 @@ void CallNotifierTest::ringsReachTheDesktop()
     CallNotifier notifier(session);
     for (const QString& step : script) {
         Call call;
-        call.serial = step.section(':', 1, 1).toInt();
+        call.serial = step.section(':', 1, 1).section('@', 0, 0).toInt();
+        call.station = step.section(':', 1, 1).section('@', 1);
         call.caller = step.section(':', 2);
         if (step.startsWith("ring:"))
             notifier.ringReaction(call);
         else if (step.startsWith("caller:"))
             notifier.callerIdentified(call);
+        else if (step.startsWith("end:"))
+            notifier.callEnded(call);
         else
             settle();
     }
