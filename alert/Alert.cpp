@@ -227,7 +227,7 @@ void Alert::setWatchState(WatchState state)
 QString Alert::stateCaption() const
 {
     if (m_networkOnly) {
-        if (m_rang)
+        if (m_rang && !m_dismissed)
             return QStringLiteral("The Phone is ringing now");
         return m_networkHeard ? QStringLiteral("Listening for calls (home network)")
                               : QStringLiteral("Connecting to the home network...");
@@ -278,7 +278,6 @@ void Alert::txtOut_Change()
     }
 
     if (count > 2) {
-        m_dismissed = false;
         // A ring while no call is in progress begins one, with whatever
         // caller ID came before it since the last call ended.
         if (!m_inCall) {
@@ -312,6 +311,8 @@ void Alert::ringReaction(const Call& call, const QString& what)
     move(x(), 0);
     setWindowTitle(QStringLiteral("The Phone is ringing now"));
     m_rang = true;
+    m_dismissed = false;
+    m_bandCall = call;
     // The window's activation waits, and the home network may have been
     // lost meanwhile: that is said over the ring's caption.
     if (m_networkOnly && (!m_networkHeard || !m_modemsHeard))
@@ -460,10 +461,15 @@ void Alert::dismissRing()
     // A warning about the modem stays until the modem is back.
     if (m_state == WatchState::Listening)
         setWindowTitle(stateCaption());
+    // This computer's call may have learnt its caller since its ring.
+    const Call call
+        = m_bandCall.station.isEmpty() && m_bandCall.serial == m_call.serial ? m_call : m_bandCall;
     qCDebug(lcAlert).noquote() << QStringLiteral(
-        "ring dismissed (call %1): band closed, tone stopped, listening goes on")
-                                      .arg(m_call.serial);
-    const Call call = m_call;
+        "ring dismissed (call %1%2): band closed, tone stopped, listening goes on")
+                                      .arg(call.serial)
+                                      .arg(call.station.isEmpty()
+                                              ? QString()
+                                              : QStringLiteral(" of station ") + call.station);
     tellListeners([&](CallListener& listener) { listener.ringDismissed(call); });
 }
 

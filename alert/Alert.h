@@ -62,7 +62,9 @@ class Visual;
 // computer's modem. The band shows the caller of the latest ring reaction,
 // whichever station it came from. A station without a modem of its own
 // (listenToHomeNetworkOnly) is captioned by its broker's connection
-// instead of by the modem.
+// instead of by the modem; always on, its band's click dismisses the ring
+// as on a modem's station, the caption going back to "Listening for calls
+// (home network)", and the next ring message brings the band back.
 class Alert : public Form, public ModemLink::Listener
 {
     Q_OBJECT
@@ -108,8 +110,9 @@ public:
     // The home network
     // Makes this a station without a modem that hears calls from the home
     // network only: captioned "Connecting to the home network..." until
-    // homeNetworkHeard says more, and a click on the band ends the program
-    // as on a modem's station (there is no port to close).
+    // homeNetworkHeard says more. A click on the band does what it does on
+    // a modem's station: it ends a plain run (there is no port to close)
+    // and dismisses the ring in an always-on run.
     void listenToHomeNetworkOnly();
     // For a station without a modem: `heard` once the broker has granted
     // its subscriptions ("Listening for calls (home network)", or "The
@@ -205,8 +208,10 @@ private:
     bool bandClicked();
     // The user has seen the ring: the band is unloaded (its animation
     // stops), the tone stops, the caption and the "Stealth mode" button come
-    // back as before the ring, and the listeners hear ringDismissed. The
-    // next change that brings text from the modem rings again.
+    // back as before the ring, and the listeners hear ringDismissed with the
+    // call whose ring the band showed (another station's, perhaps). The
+    // next change that brings text from the modem, or the next ring of
+    // another station, rings again.
     void dismissRing();
     // Puts the question "Stop listening for calls?" up, once at a time;
     // "Stop listening" unloads this window, which closes the port and ends
@@ -273,6 +278,9 @@ private:
     bool m_modemsHeard = true;
     // Whether any ring reaction has happened in this run.
     bool m_rang = false;
+    // The call of the latest ring reaction, this computer's or another
+    // station's.
+    Call m_bandCall;
     // Wakes the screen and notifies the desktop at each ring.
     std::unique_ptr<DesktopSession> m_desktop;
     std::unique_ptr<CallNotifier> m_callNotifier;

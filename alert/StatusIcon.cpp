@@ -58,12 +58,26 @@ void StatusIcon::watchStateChanged(WatchState state)
     update();
 }
 
+bool StatusIcon::hearsNoCall(WatchState state)
+{
+    // Every state named, so that a new one cannot slip by as "listening".
+    switch (state) {
+    case WatchState::Activating:
+    case WatchState::Listening:
+        return false;
+    case WatchState::ModemLost:
+    case WatchState::NoAnswer:
+    case WatchState::HomeNetworkLost:
+        return true;
+    }
+    return false;
+}
+
 void StatusIcon::update()
 {
-    const bool silent = m_state == WatchState::ModemLost || m_state == WatchState::NoAnswer;
-    const Picture picture = silent ? Picture::Silent
-        : m_ringing                ? Picture::Ringing
-                                   : Picture::Listening;
+    const Picture picture = hearsNoCall(m_state) ? Picture::Silent
+        : m_ringing                              ? Picture::Ringing
+                                                 : Picture::Listening;
     if (picture == m_picture)
         return;
     m_picture = picture;

@@ -15,9 +15,11 @@ class QMenu;
 // that keeps listening after calls. The tooltip is the Alert window's
 // caption, and the picture tells the state at a glance: the telephone while
 // listening, the telephone ringing from a ring reaction until the band is
-// clicked away, and a crossed-out telephone while the modem is lost or says
-// nothing. Its menu shows the Alert window, opens the call log and stops
-// listening; a click on the icon shows the Alert window.
+// clicked away, and a crossed-out telephone while no call can be heard: the
+// modem is lost or says nothing, or, on a station without a modem, the
+// home network's broker is gone or no station with a modem is listening.
+// Its menu shows the Alert window, opens the call log and stops listening;
+// a click on the icon shows the Alert window.
 //
 // Nothing depends on it: on a desktop without a tray it is not seen, and the
 // Alert window shows the same state. The Alert window makes it and tells it
@@ -31,7 +33,7 @@ public:
     {
         Listening,
         Ringing,
-        Silent, // the modem is lost or did not answer
+        Silent, // no call can be heard: the modem or the home network is lost
     };
 
     // Puts the icon up for `alert`, which must outlive it.
@@ -55,6 +57,8 @@ public:
     void watchStateChanged(WatchState state) override;
 
 private:
+    // Whether `state` means that no call can be heard now.
+    static bool hearsNoCall(WatchState state);
     void update();
     void activated(QSystemTrayIcon::ActivationReason reason);
 

@@ -14,7 +14,10 @@ class BrokerLink;
 // - the status, retained: "listening", "ringing" from a call's first ring
 //   reaction until the call ends, "modem lost", "no answer"; nothing while
 //   the modem is first set up; "offline" when the program ends (the
-//   connection's last will says the same when it dies);
+//   connection's last will says the same when it dies). A ring clicked
+//   away here (an always-on run goes on listening) stays "ringing" until
+//   the call ends: the phone rings on, for the lights and the screens in
+//   the other rooms;
 // - every ring reaction, with the call's number, its ring count and the
 //   caller as known so far;
 // - the latest caller, retained, when a call's caller becomes known;
@@ -41,7 +44,9 @@ public:
     void callerIdentified(const Call& call) override;
     void callEnded(const Call& call) override;
     void watchStateChanged(WatchState state) override;
-    // Says "offline" on the status topic and leaves the broker.
+    // Says "offline" on the status topic and leaves the broker: only when
+    // the program ends, never when its window is merely hidden or closing
+    // was not confirmed.
     void watchStopped() override;
 
     // The state the status topic should hold now; "" while there is none.

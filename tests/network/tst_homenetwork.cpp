@@ -2,9 +2,13 @@
 // station with a modem announces for its calls (and keeps for late
 // subscribers and Home Assistant), its goodbye, a broker that restarts or
 // stops answering, and a station without a modem that shows other
-// stations' calls and drops what is not well formed.
+// stations' calls and drops what is not well formed. Always on: a station
+// without a modem started from its log-in entry, which keeps watching
+// after a click, and a station with a modem whose click and close
+// question tell the house nothing untrue.
 
 #include "Alert.h"
+#include "Autostart.h"
 #include "CallListener.h"
 #include "CallLog.h"
 #include "Eula.h"
@@ -16,6 +20,8 @@
 #include "PictureBox.h"
 #include "RecordingMediaPlayer.h"
 #include "RegModule.h"
+#include "StartOptions.h"
+#include "StatusIcon.h"
 #include "TestBroker.h"
 #include "TextBox.h"
 #include "Visual.h"
@@ -40,6 +46,9 @@ const QString kJohnsCall = QStringLiteral(
 const QString kPrivateCall
     = QStringLiteral("\r\nRING\r\n\r\nDATE = 1208\r\nTIME = 1405\r\nNMBR = P\r\n\r\n");
 const QString kPlainRing = QStringLiteral("\r\nRING\r\n");
+const QString kJanesCall = QStringLiteral(
+    "\r\nRING\r\n\r\nDATE = 1208\r\nTIME = 1406\r\nNMBR = 5559876\r\nNAME = JANE ROE\r\n\r\n");
+const QString kNetworkListening = QStringLiteral("Listening for calls (home network)");
 
 // Tries again quickly: the broker restarts within the test.
 BrokerLink::Timing quick()
@@ -78,9 +87,11 @@ struct Recorder : CallListener
     QList<Call> rings;
     QList<Call> callers;
     QList<Call> ended;
+    QList<Call> dismissed;
     QList<WatchState> states;
     void ringReaction(const Call& call) override { rings << call; }
     void callerIdentified(const Call& call) override { callers << call; }
+    void ringDismissed(const Call& call) override { dismissed << call; }
     void callEnded(const Call& call) override { ended << call; }
     void watchStateChanged(WatchState state) override { states << state; }
 };
@@ -143,6 +154,9 @@ private slots:
     void whatIsNotWellFormedNeverRings();
     void aNetworkStationWithoutABrokerSaysSo();
     void theDialogStoresOnlyGoodSettingsAndTriesTheBroker();
+    void aNetworkStationStartedAtLogInKeepsWatching();
+    void anAlwaysOnModemStationSaysOfflineOnlyAtTheEnd_data();
+    void anAlwaysOnModemStationSaysOfflineOnlyAtTheEnd();
 
 private:
     std::unique_ptr<QTemporaryDir> m_folder;
@@ -494,6 +508,14 @@ void HomeNetworkTest::aNetworkStationSaysWhenNoModemListens()
     den.Load();
     Recorder heard;
     den.addCallListener(&heard);
+    // The panel's icon shows the same as the caption, crossed out while
+    // nothing can be heard.
+    den.setAlwaysOn(true);
+    const StatusIcon& icon = *den.statusIcon();
+    const auto panel = [&icon] {
+        static const char* const pictures[] = { "listening", "ringing", "silent" };
+        return QString::fromLatin1(pictures[int(icon.picture())]) + ", " + icon.toolTip();
+    };
     HomeNetwork network(
         den, settingsFor(broker, "den"), HomeNetwork::Role::NetworkStation, quick());
 
@@ -503,6 +525,7 @@ void HomeNetworkTest::aNetworkStationSaysWhenNoModemListens()
     QTRY_COMPARE_WITH_TIMEOUT(den.windowTitle(), none, 10000);
     QVERIFY(den.isVisible());
     QCOMPARE(heard.states.last(), WatchState::HomeNetworkLost);
+    QCOMPARE(panel(), "silent, " + none);
 
     // A station with a modem starts listening.
     den.hide();
@@ -512,6 +535,7 @@ void HomeNetworkTest::aNetworkStationSaysWhenNoModemListens()
     kitchen.setUp();
     QTRY_COMPARE_WITH_TIMEOUT(den.windowTitle(), listening, 10000);
     QCOMPARE(heard.states.last(), WatchState::Listening);
+    QCOMPARE(panel(), "listening, " + listening);
 
     // Its modem is lost in the middle of a call, and comes back. The
     // status goes from ringing to modem lost, not by listening.
@@ -525,6 +549,7 @@ void HomeNetworkTest::aNetworkStationSaysWhenNoModemListens()
     // (Also when it came while the ring's window came into view.)
     QTRY_COMPARE_WITH_TIMEOUT(den.windowTitle(), none, 10000);
     QVERIFY(den.isVisible());
+    QCOMPARE(panel(), "silent, " + none);
     kitchen.alert.linkRestored();
     // The caption the station's own state calls for: it has rung.
     QTRY_COMPARE_WITH_TIMEOUT(den.windowTitle(), QStringLiteral("The Phone is ringing now"), 10000);
@@ -551,12 +576,15 @@ void HomeNetworkTest::aNetworkStationSaysWhenNoModemListens()
     QTRY_COMPARE_WITH_TIMEOUT(den.windowTitle(), gone, 10000);
     QVERIFY(den.isVisible());
     QCOMPARE(heard.states.last(), WatchState::HomeNetworkLost);
+    QCOMPARE(panel(), "silent, " + gone);
     den.hide();
     QTest::qWait(150);
     QVERIFY2(!den.isVisible(), "every try again must not bring the window back");
     QVERIFY2(broker.start(), qPrintable(broker.error()));
     QTRY_COMPARE_WITH_TIMEOUT(den.windowTitle(), QStringLiteral("The Phone is ringing now"), 10000);
     QCOMPARE(heard.states.last(), WatchState::Listening);
+    // The kitchen's ring has not been clicked away.
+    QCOMPARE(panel(), QStringLiteral("ringing, The Phone is ringing now"));
     den.removeCallListener(&heard);
     den.hide();
 }
@@ -702,6 +730,175 @@ void HomeNetworkTest::theDialogStoresOnlyGoodSettingsAndTriesTheBroker()
     QCOMPARE(stored("User"), QStringLiteral("ha"));
     QCOMPARE(stored("Password"), QStringLiteral("secret"));
     QCOMPARE(stored("Station"), QStringLiteral("den"));
+}
+
+void HomeNetworkTest::aNetworkStationStartedAtLogInKeepsWatching()
+{
+    TestBroker broker(m_folder->path());
+    QVERIFY2(broker.start(), qPrintable(broker.error()));
+    QVERIFY(Runtime::ClaimInstance());
+    RegModule::SetRegValue(
+        RegModule::HKEY_CURRENT_USER, Eula::kFlagKeyPath, Eula::kFlagValueName, "^");
+    QCOMPARE(settingsFor(broker, "den").store(), QString());
+    ModemStation kitchen(broker, "kitchen");
+    QSignalSpy connected(&kitchen.network->link(), &BrokerLink::connected);
+    QVERIFY(connected.wait(10000));
+    kitchen.setUp();
+
+    // The user ticks "Start listening when I log in" with network in the
+    // port box ...
+    {
+        welcome settings;
+        settings.Load();
+        settings.Text1->setText("network");
+        settings.mnuAutostart->trigger();
+    }
+    QFile entry(Autostart::path());
+    QVERIFY(entry.open(QIODevice::ReadOnly));
+    QString exec;
+    for (const QString& line : QString::fromUtf8(entry.readAll()).split('\n'))
+        if (line.startsWith("Exec="))
+            exec = line.mid(5);
+    QVERIFY2(exec.endsWith(" --listen --port network"), qPrintable(exec));
+
+    // ... and at the next log-in the session starts what the entry says.
+    // (A plain word needs no quoting: what other port texts go through is
+    // checked with the desktop's own launcher in tst_autostart.)
+    const StartOptions::Parsed parsed = StartOptions::parse(QProcess::splitCommand(exec));
+    QVERIFY(!parsed.exit);
+    welcome start(parsed.options);
+    start.Load();
+    Alert& den = *start.alert();
+    Recorder heard;
+    den.addCallListener(&heard);
+    QCoreApplication::sendPostedEvents(&start, QEvent::MetaCall);
+    QVERIFY(!start.isVisible());
+    QVERIFY(start.homeNetwork());
+    QVERIFY(den.alwaysOn());
+    QVERIFY(Module2::LastPortName().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(den.windowTitle(), kNetworkListening, 10000);
+    StatusIcon* icon = den.statusIcon();
+    QVERIFY(icon);
+    QStringList seen;
+    const auto look = [&](const QString& when) {
+        static const char* const pictures[] = { "listening", "ringing", "silent" };
+        seen << QStringLiteral("%1: %2 | band %3 | icon %4, %5")
+                    .arg(when, den.windowTitle(),
+                        den.visual() ? den.visual()->Text1->text() : QStringLiteral("gone"),
+                        pictures[int(icon->picture())], icon->toolTip());
+    };
+    look("listening");
+
+    // John calls the kitchen; the click puts the den's band away and the
+    // den goes on watching.
+    kitchen.alert.setReceivedText(kJohnsCall);
+    QTRY_COMPARE_WITH_TIMEOUT(heard.rings.size(), 1, 10000);
+    look("ring");
+    emit den.visual()->picScr->Click();
+    look("clicked");
+    QCOMPARE(heard.dismissed.size(), 1);
+    QCOMPARE(heard.dismissed.first().station, QStringLiteral("kitchen"));
+    QCOMPARE(heard.dismissed.first().serial, 1);
+    // The kitchen's next ring of that call brings the band back, as the
+    // modem's next ring does on a station with a modem.
+    kitchen.alert.setReceivedText(QString());
+    QTRY_COMPARE_WITH_TIMEOUT(heard.rings.size(), 2, 10000);
+    look("its next ring");
+    emit den.visual()->picScr->Click();
+    // Jane's call, the next one, with her own caller.
+    kitchen.alert.callEnded();
+    QTRY_COMPARE_WITH_TIMEOUT(heard.ended.size(), 1, 10000);
+    kitchen.alert.setReceivedText(kJanesCall);
+    QTRY_COMPARE_WITH_TIMEOUT(heard.rings.size(), 3, 10000);
+    QCOMPARE(heard.rings.last().serial, 2);
+    look("next call");
+    emit den.visual()->picScr->Click();
+
+    QCOMPARE(seen,
+        QStringList({
+            "listening: " + kNetworkListening + " | band gone | icon listening, "
+                + kNetworkListening,
+            "ring: The Phone is ringing now | band The phone is ringing: 5551234 JOHN DOE | icon "
+            "ringing, The Phone is ringing now",
+            "clicked: " + kNetworkListening + " | band gone | icon listening, " + kNetworkListening,
+            "its next ring: The Phone is ringing now | band The phone is ringing: 5551234 JOHN "
+            "DOE | icon ringing, The Phone is ringing now",
+            "next call: The Phone is ringing now | band The phone is ringing: 5559876 JANE ROE | "
+            "icon ringing, The Phone is ringing now",
+        }));
+    QCOMPARE(m_runtime->programEnd.count(), 0);
+
+    // Closing asks first; "Keep listening" keeps the den on the broker,
+    // and the next ring still shows.
+    RecordingMessageBox& box = m_runtime->messageBox;
+    den.close();
+    QCOMPARE(box.unanswered(), 1);
+    box.answer(false);
+    QVERIFY(den.isVisible());
+    QVERIFY(start.homeNetwork()->link().isConnected());
+    kitchen.alert.setReceivedText(kJohnsCall);
+    QTRY_COMPARE_WITH_TIMEOUT(heard.rings.size(), 4, 10000);
+    den.close();
+    den.removeCallListener(&heard);
+    QVERIFY_THROWS_EXCEPTION(ProgramEnded, box.answer(true));
+}
+
+void HomeNetworkTest::anAlwaysOnModemStationSaysOfflineOnlyAtTheEnd_data()
+{
+    QTest::addColumn<bool>("fromThePanel");
+    QTest::newRow("Stop listening in the close question") << false;
+    QTest::newRow("Stop listening in the panel's menu") << true;
+}
+
+void HomeNetworkTest::anAlwaysOnModemStationSaysOfflineOnlyAtTheEnd()
+{
+    QFETCH(bool, fromThePanel);
+    TestBroker broker(m_folder->path());
+    QVERIFY2(broker.start(), qPrintable(broker.error()));
+    Subscriber watcher(broker.port(), { "ringwarden/kitchen/status", "ringwarden/kitchen/ring" });
+    QVERIFY(watcher.ready());
+    ModemStation kitchen(broker, "kitchen");
+    Alert& alert = kitchen.alert;
+    alert.setAlwaysOn(true);
+    QSignalSpy connected(&kitchen.network->link(), &BrokerLink::connected);
+    QVERIFY(connected.wait(10000));
+    kitchen.setUp();
+    const QString status = "ringwarden/kitchen/status";
+    const QString ring = "ringwarden/kitchen/ring";
+
+    // A ring clicked away: the phone still rings for the other rooms, and
+    // the emptied text that the click keeps from ringing here sends no ring.
+    alert.setReceivedText(kJohnsCall);
+    emit alert.visual()->picScr->Click();
+    QVERIFY(!alert.visual());
+    alert.setReceivedText(QString());
+    QCOMPARE(kitchen.heard.rings.size(), 1);
+    QVERIFY(watcher.waitForOn(status, 1));
+    QCOMPARE(payloads(watcher.on(status)), (QList<QByteArray> { "listening", "ringing" }));
+    alert.callEnded();
+    QVERIFY(watcher.waitForOn(status, 2));
+    QCOMPARE(watcher.on(status).last().payload, QByteArray("listening"));
+    QCOMPARE(watcher.on(ring).size(), 1);
+
+    // "Keep listening" is no end: nothing goes out until the next call.
+    RecordingMessageBox& box = m_runtime->messageBox;
+    alert.close();
+    box.answer(false);
+    alert.setReceivedText(kPlainRing);
+    QVERIFY(watcher.waitForOn(status, 3));
+    QVERIFY(watcher.waitForOn(ring, 1));
+    QCOMPARE(payloads(watcher.on(status)),
+        (QList<QByteArray> { "listening", "ringing", "listening", "ringing" }));
+
+    // Stopping is the end: "offline".
+    if (fromThePanel) {
+        QVERIFY_THROWS_EXCEPTION(ProgramEnded, alert.statusIcon()->stopAction->trigger());
+    } else {
+        alert.close();
+        QVERIFY_THROWS_EXCEPTION(ProgramEnded, box.answer(true));
+    }
+    QVERIFY(watcher.waitForOn(status, 4));
+    QCOMPARE(watcher.on(status).last().payload, QByteArray("offline"));
 }
 
 QTEST_MAIN(HomeNetworkTest)
