@@ -6,6 +6,7 @@
 #include "HomeNetwork.h"
 #include "Image.h"
 #include "Label.h"
+#include "Logging.h"
 #include "MediaPlayer.h"
 #include "ModemLink.h"
 #include "NetworkDialog.h"
@@ -283,15 +284,24 @@ void welcome::listen(bool storeTone)
     if (m_listening || Runtime::PrevInstance())
         return;
     // A station without a modem that has no broker to listen to would be
-    // deaf: say so before anything starts.
+    // deaf: say so before anything starts, and stay in this window, where
+    // the broker can be given.
     const bool networkStation = HomeNetwork::isNetworkPort(Text1->text());
     if (networkStation) {
         const NetworkSettings settings = NetworkSettings::load();
         const QString problem = settings.enabled() ? settings.check() : QString();
         if (!settings.enabled() || !problem.isEmpty()) {
-            Runtime::MsgBox(settings.enabled()
-                    ? QStringLiteral("The home network's settings are not right")
-                    : QStringLiteral("No home network is set up"),
+            const QString text = settings.enabled()
+                ? QStringLiteral("The home network's settings are not right")
+                : QStringLiteral("No home network is set up");
+            // Also on standard error: a start at log-in may have nobody
+            // looking at the screen yet.
+            qCWarning(lcNetwork).noquote() << "not listening:" << text;
+            // A start at log-in has shown nothing so far: without this
+            // window it would end up running with none at all. The notice
+            // does not wait, so the window is there behind it.
+            Show();
+            Runtime::Notice(text,
                 problem + (problem.isEmpty() ? QString() : QStringLiteral(" "))
                     + QStringLiteral("Choose Start > Home network... and give your broker's "
                                      "address, or give the port of this computer's modem."));

@@ -55,8 +55,10 @@ public:
     // "Start Listening": sets the modem up and polls it for good. Returns
     // at once, doing nothing, when another copy of the program is running
     // or when this window is already listening. With the port "network" it
-    // only connects to the home network and returns; without a broker set,
-    // it says so and stays in this window.
+    // only connects to the home network and returns; without a good broker
+    // set, it says so in a notice that does not wait, and in the log, and
+    // shows this window instead (also for a start with --listen, which
+    // has shown nothing before), where Start > Home network... sets one.
     void mnuHidelisten_Click();
     // The start of a run with --listen: what "Start Listening" does, with
     // the ring tone left as stored. The load queues it; call it directly

@@ -152,6 +152,7 @@ private slots:
     void aNetworkStationSaysWhenNoModemListens();
     void whatIsNotWellFormedNeverRings_data();
     void whatIsNotWellFormedNeverRings();
+    void aNetworkStationWithoutABrokerSaysSo_data();
     void aNetworkStationWithoutABrokerSaysSo();
     void theDialogStoresOnlyGoodSettingsAndTriesTheBroker();
     void aNetworkStationStartedAtLogInKeepsWatching();
@@ -652,20 +653,44 @@ void HomeNetworkTest::whatIsNotWellFormedNeverRings()
     den.hide();
 }
 
+void HomeNetworkTest::aNetworkStationWithoutABrokerSaysSo_data()
+{
+    QTest::addColumn<bool>("atLogIn");
+    QTest::newRow("Start Listening with network in the port box") << false;
+    QTest::newRow("--listen --port network, as at log-in") << true;
+}
+
 void HomeNetworkTest::aNetworkStationWithoutABrokerSaysSo()
 {
+    QFETCH(bool, atLogIn);
+    CapturedLog log;
     QVERIFY(Runtime::ClaimInstance());
     RegModule::SetRegValue(
         RegModule::HKEY_CURRENT_USER, Eula::kFlagKeyPath, Eula::kFlagValueName, "^");
-    welcome start;
+    StartOptions options;
+    options.listen = atLogIn;
+    options.port = "network";
+    welcome start(options);
     start.Load();
-    start.Text1->setText("network");
-    start.mnuHidelisten_Click();
+    if (atLogIn) {
+        // Nothing is shown until the queued start has run.
+        QVERIFY(!start.isVisible());
+        QCoreApplication::sendPostedEvents(&start, QEvent::MetaCall);
+    } else {
+        start.mnuHidelisten_Click();
+    }
+    // Said, without waiting for an answer, over the settings window, where
+    // the broker can be set; and in the log, for a start nobody watched.
     QCOMPARE(m_runtime->messageBox.texts(), QStringList { "No home network is set up" });
-    QVERIFY(m_runtime->messageBox.notices().first().detail.contains("Start > Home network..."));
+    const RecordingMessageBox::Notice& notice = m_runtime->messageBox.notices().first();
+    QVERIFY(notice.detail.contains("Start > Home network..."));
+    QVERIFY(!notice.waited);
     QVERIFY(start.isVisible());
     QVERIFY(!start.alert()->isVisible());
     QVERIFY(!start.homeNetwork());
+    QVERIFY(!Module2::PortIsOpen());
+    QCOMPARE(log.messages("ringwarden.network"),
+        QStringList { "not listening: No home network is set up" });
 
     // Settings someone broke by hand are said too.
     RegModule::SetRegValue(
@@ -674,6 +699,19 @@ void HomeNetworkTest::aNetworkStationWithoutABrokerSaysSo()
     QCOMPARE(m_runtime->messageBox.texts().last(),
         QStringLiteral("The home network's settings are not right"));
     QVERIFY(!start.alert()->isVisible());
+
+    // Once a broker is set, Start Listening listens, and a run started to
+    // listen at log-in keeps watching after a call.
+    NetworkSettings settings;
+    settings.broker = QStringLiteral("mqtt://127.0.0.1:%1").arg(TestBroker::freePort());
+    settings.station = "den";
+    QCOMPARE(settings.store(), QString());
+    start.mnuHidelisten_Click();
+    QVERIFY(start.homeNetwork());
+    QVERIFY(start.alert()->isVisible());
+    QVERIFY(!start.isVisible());
+    QCOMPARE(start.alert()->alwaysOn(), atLogIn);
+    QCOMPARE(m_runtime->messageBox.notices().size(), 2);
 }
 
 void HomeNetworkTest::theDialogStoresOnlyGoodSettingsAndTriesTheBroker()
