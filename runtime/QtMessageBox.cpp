@@ -28,6 +28,10 @@ void QtMessageBox::post(const QString& text, const QString& detail)
     box->setWindowModality(Qt::NonModal);
     fill(*box, detail);
     box->show();
+    // On top of the window shown just before it, as a message box that
+    // waits would be: a window manager may otherwise map it underneath.
+    box->raise();
+    box->activateWindow();
 }
 
 void QtMessageBox::ask(const QString& question, const QString& detail, const QString& accept,
