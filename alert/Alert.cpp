@@ -8,6 +8,7 @@
 #include "Logging.h"
 #include "MediaPlayer.h"
 #include "Module2.h"
+#include "Placement.h"
 #include "RingTones.h"
 #include "Runtime.h"
 #include "TextBox.h"
@@ -19,6 +20,7 @@
 #include <QFontDatabase>
 #include <QIcon>
 #include <QLocale>
+#include <QWindow>
 #include <algorithm>
 #include <limits>
 
@@ -90,6 +92,11 @@ Alert::Alert(QWidget* parent)
     connect(Command3, &QPushButton::clicked, this, &Alert::Command3_Click);
 
     addCallListener(m_callNotifier.get());
+
+    // An alert box to the window manager, so that a tiling one floats it
+    // over the user's work at a ring.
+    winId();
+    Placement::declareDialog(windowHandle());
 }
 
 Alert::~Alert() = default;
@@ -180,6 +187,7 @@ void Alert::callEnded()
                                           .arg(m_call.serial)
                                           .arg(m_call.rings);
         const Call ended = m_call;
+        endAlertPlacement();
         tellListeners([&](CallListener& listener) { listener.callEnded(ended); });
     }
     m_inCall = false;
@@ -209,9 +217,48 @@ QString Alert::stateCaption() const
 
 void Alert::warn(const QString& caption)
 {
-    setVisible(true);
-    raise();
+    comeForward(false);
     setWindowTitle(caption);
+}
+
+void Alert::comeForward(bool above)
+{
+    // Shown without activation: the keyboard stays where the user is, and
+    // no desktop is asked for a focus it would refuse with an "is ready"
+    // banner. (The show at Start Listening asks for activation: it follows
+    // the user's own click.)
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    if (above)
+        holdAbove(true);
+    setVisible(true);
+    const bool raised = Placement::raiseWithoutActivating(windowHandle());
+    qCDebug(lcDesktop).noquote() << "Alert window forward:"
+                                 << (heldAbove() ? "above the others," : "normal stacking,")
+                                 << (raised ? "raised" : "the window manager stacks it");
+}
+
+void Alert::holdAbove(bool above)
+{
+    Qt::WindowFlags flags = windowFlags();
+    flags.setFlag(Qt::WindowStaysOnTopHint, above);
+    // setWindowFlags would re-create the native window and hide it: the
+    // widget's record is changed alone, and the native window is told in
+    // place.
+    overrideWindowFlags(flags);
+    Placement::keepAbove(windowHandle(), above);
+}
+
+bool Alert::heldAbove() const
+{
+    return windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+}
+
+void Alert::endAlertPlacement()
+{
+    if (heldAbove())
+        qCDebug(lcDesktop) << "Alert window back to normal stacking";
+    holdAbove(false);
+    m_desktop->letScreenSleep();
 }
 
 Visual* Alert::visual() const
@@ -247,10 +294,15 @@ void Alert::txtOut_Change()
         // Text from a modem that said nothing to its set-up: it is there.
         if (m_state == WatchState::NoAnswer)
             setWatchState(WatchState::Listening);
+        // The band first: its first load handles pending events, which must
+        // not see this window shown yet (an activation would clear the
+        // pass's text).
         showVisual();
-        // Back into view, also after "Stealth mode" hid the window.
-        setVisible(true);
-        raise();
+        // Back into view and in front, also after "Stealth mode" hid the
+        // window, until the call ends; the band stays over it.
+        comeForward(true);
+        if (m_visual)
+            m_visual->raise();
         Command1->setVisible(false);
         move(x(), 0);
         setWindowTitle(QStringLiteral("The Phone is ringing now"));

@@ -25,6 +25,13 @@ class Visual;
 // is shown, this window comes back into view at the top of the screen, and
 // the chosen ring tone plays when the play-sound flag is set.
 //
+// In front without the keyboard: at a ring reaction the window is shown
+// without asking to be activated and put into the window manager's "above"
+// state, so it stays over the window the user works in, which keeps the
+// keyboard. The call's end (or endAlertPlacement) puts it back to a normal
+// window where it is. A modem lost or mute brings it into view the same
+// way, without the above state.
+//
 // The ring count lives in the hidden text box `Text1` and the play-sound
 // flag in the hidden check box `Check1`, which the settings window sets.
 // Closing this window closes the port and ends the program.
@@ -79,6 +86,15 @@ public:
     // caller heard outside any call.
     void callEnded() override;
 
+    // Ends what a ring reaction put in place for the alert: the window
+    // leaves the "above" state (it stays shown where it is) and the screen
+    // may go idle again. Done at the end of each call; also for a band the
+    // user clicked away while listening goes on. The next ring reaction puts
+    // both back.
+    void endAlertPlacement();
+    // Whether the window is held above the others for a ring.
+    bool heldAbove() const;
+
     // Tells `listener` of every call from now on; it must outlive this
     // window or be removed first.
     void addCallListener(CallListener* listener);
@@ -131,6 +147,11 @@ private:
     QString stateCaption() const;
     // Brings the window into view with `caption` while the modem cannot be heard.
     void warn(const QString& caption);
+    // Shows the window without asking for the keyboard and brings it to the
+    // front (`above`: held in the above state until endAlertPlacement).
+    void comeForward(bool above);
+    // Puts the window into the above state or takes it out, in place.
+    void holdAbove(bool above);
     void setWatchState(WatchState state);
     // Calls `tell` on every listener, in the order they were added.
     template <typename Tell> void tellListeners(Tell tell);

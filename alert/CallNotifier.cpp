@@ -46,3 +46,10 @@ void CallNotifier::callerIdentified(const Call& call)
     m_session.updateNotification(kSummary, call.caller);
     m_shownCaller = call.caller;
 }
+
+void CallNotifier::callEnded(const Call&)
+{
+    // Also when the wake was switched off during the call: nothing held is
+    // left behind.
+    m_session.letScreenSleep();
+}

@@ -8,6 +8,7 @@ Q_LOGGING_CATEGORY(lcListen, "ringwarden.listen", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcAlert, "ringwarden.alert", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcPlayer, "ringwarden.player", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcStore, "ringwarden.store", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcDesktop, "ringwarden.desktop", QtWarningMsg)
 
 namespace Logging {
 

@@ -4,8 +4,9 @@
 #include <QString>
 
 // The program's diagnostics, for someone finding out why a modem stays
-// silent or a tone does not play. Five logging categories, each silent at
-// debug and info level unless switched on, for example with
+// silent, a tone does not play or the band is not in front. Six logging
+// categories, each silent at debug and info level unless switched on, for
+// example with
 //
 //     QT_LOGGING_RULES='ringwarden.*=true' ringwarden
 //
@@ -19,7 +20,10 @@
 // - ringwarden.alert: each change of the received text with the ring count,
 //   each "ring reaction", the caller ID and each call-log record;
 // - ringwarden.player: each player command and its outcome;
-// - ringwarden.store: each settings read or write that failed.
+// - ringwarden.store: each settings read or write that failed;
+// - ringwarden.desktop: the window-system platform chosen and why, the
+//   alert's placement at a ring and its end, the desktop services asked
+//   to keep the screen awake.
 // Callers' numbers and the bytes of caller-ID reports only ever appear at
 // debug level. Warnings (a call log that cannot be written, no multimedia
 // backend, a tone that cannot be played) are printed without any rule.
@@ -28,6 +32,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcListen)
 Q_DECLARE_LOGGING_CATEGORY(lcAlert)
 Q_DECLARE_LOGGING_CATEGORY(lcPlayer)
 Q_DECLARE_LOGGING_CATEGORY(lcStore)
+Q_DECLARE_LOGGING_CATEGORY(lcDesktop)
 
 namespace Logging {
 
