@@ -220,9 +220,10 @@ void ListeningEndToEndTest::aCallRingsAndClosingEndsTheProgram()
     QString workWindow;
     QVERIFY(waitFor(
         [&] {
-            return !(workWindow = x({ "xdotool", "search", "--onlyvisible", "--classname", "^work$" })
-                                      .section('\n', 0, 0)
-                                      .trimmed())
+            return !(
+                workWindow = x({ "xdotool", "search", "--onlyvisible", "--classname", "^work$" })
+                                 .section('\n', 0, 0)
+                                 .trimmed())
                         .isEmpty();
         },
         10000));
@@ -268,8 +269,10 @@ void ListeningEndToEndTest::aCallRingsAndClosingEndsTheProgram()
     const auto stackIndex = [&](const QString& id) {
         // "..._STACKING(WINDOW): window id # 0xa0002c, 0x400006", bottom first.
         const QString stacking = x({ "xprop", "-root", "_NET_CLIENT_LIST_STACKING" });
-        return stacking.section('#', 1).simplified().split(QStringLiteral(", ")).indexOf(
-            QStringLiteral("0x%1").arg(id.toULong(), 0, 16));
+        return stacking.section('#', 1)
+            .simplified()
+            .split(QStringLiteral(", "))
+            .indexOf(QStringLiteral("0x%1").arg(id.toULong(), 0, 16));
     };
     QVERIFY2(waitFor([&] { return stackIndex(alert) > stackIndex(workWindow); }, 5000),
         qPrintable(alert + " over " + workWindow + " in "
