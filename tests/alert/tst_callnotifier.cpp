@@ -28,6 +28,7 @@
 #include <QtTest>
 #include <csignal>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -88,8 +89,12 @@ public:
     }
     ~PrivateBus()
     {
-        if (m_pid > 0)
-            kill(m_pid, SIGTERM);
+        if (m_pid <= 0)
+            return;
+        kill(m_pid, SIGTERM);
+        // Gone before its folder is removed, socket and all.
+        for (int i = 0; i < 200 && kill(m_pid, 0) == 0; ++i)
+            usleep(10000);
     }
     bool started() const { return !m_address.isEmpty() && m_pid > 0; }
     QString address() const { return QString::fromLatin1(m_address); }
