@@ -11,9 +11,11 @@
 #include "Placement.h"
 #include "RingTones.h"
 #include "Runtime.h"
+#include "StatusIcon.h"
 #include "TextBox.h"
 #include "Visual.h"
 
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QDebug>
 #include <QFont>
@@ -46,6 +48,7 @@ Alert::Alert(QWidget* parent)
     , Command1(new QPushButton(QStringLiteral("Stealth mode"), this))
     , Command3(new QPushButton(QStringLiteral("VIEW LOG FILE"), this))
     , Label4(new Label(QString(), this))
+    , noCallerId(new QLabel(this))
     , m_desktop(std::make_unique<SystemDesktopSession>(QStringLiteral("Ringwarden"),
           QImage(QStringLiteral(":/ringwarden/icons/ringwarden-48.png"))))
     , m_callNotifier(std::make_unique<CallNotifier>(*m_desktop))
@@ -69,6 +72,15 @@ Alert::Alert(QWidget* parent)
     txtOut->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
     placeTwips(Command1, 2880, 1920, 5280, 360);
+
+    // Above the output box, only while the modem reports no callers.
+    placeTwips(noCallerId, 480, 120, 9885, 660);
+    noCallerId->setFont(sansFont(9, true));
+    noCallerId->setWordWrap(true);
+    QPalette word = noCallerId->palette();
+    word.setColor(QPalette::WindowText, QColor(255, 255, 0));
+    noCallerId->setPalette(word);
+    noCallerId->hide();
 
     // The ring count and the play-sound flag are kept in controls the user
     // never sees.
@@ -148,8 +160,10 @@ void Alert::setNmbrPos(qint16 position)
     // The loop empties the text only after its pause: it is still this
     // pass's text. Empty for a pass without caller ID, so the next call's
     // number is a change even when it is the same number.
+    // A number given in groups ("01632 960123", as in the UK) is a number
+    // all the same: the label holds its digits, the log the number as given.
     const std::optional<CallerId::Caller> caller = CallerId::find(Module2::ReceivedText);
-    Label4->setCaption(caller ? caller->number : QString());
+    Label4->setCaption(caller ? QString(caller->number).remove(QLatin1Char(' ')) : QString());
 }
 
 void Alert::linkLost()
@@ -197,6 +211,17 @@ void Alert::callEnded()
     showCallerOnBand();
 }
 
+void Alert::callerIdChecked(const QString& command, const QStringList& tried)
+{
+    noCallerId->setText(QStringLiteral("No caller ID: this modem took none of %1. Calls still "
+                                       "ring, without the caller's number.")
+                            .arg(tried.join(QStringLiteral(", "))));
+    noCallerId->setVisible(command.isEmpty());
+    qCDebug(lcAlert).noquote() << (command.isEmpty()
+            ? QStringLiteral("no caller ID: shown above the output box")
+            : QStringLiteral("caller ID through ") + command);
+}
+
 void Alert::setWatchState(WatchState state)
 {
     if (state == m_state)
@@ -210,7 +235,7 @@ QString Alert::stateCaption() const
     const int count = Text1->text().toInt();
     if (count < 2)
         return QStringLiteral("Activating modem...");
-    if (count == 2)
+    if (count == 2 || m_dismissed)
         return QStringLiteral("Listening for calls");
     return QStringLiteral("The Phone is ringing now");
 }
@@ -281,7 +306,18 @@ void Alert::txtOut_Change()
         setWatchState(WatchState::Listening);
     }
 
+    // After the band was clicked away, the modem's text going back to empty
+    // is no new ring: only text from the modem brings the band back.
+    if (count > 2 && m_dismissed && txtOut->text().isEmpty()) {
+        qCDebug(lcAlert).noquote()
+            << QStringLiteral("change %1 (ring count %1): the text emptied after the ring was "
+                              "dismissed, no ring reaction")
+                   .arg(count);
+        return;
+    }
+
     if (count > 2) {
+        m_dismissed = false;
         // A ring while no call is in progress begins one, with whatever
         // caller ID came before it since the last call ended.
         if (!m_inCall) {
@@ -343,20 +379,95 @@ void Alert::showVisual()
 {
     // A band the user closed is made afresh, with a new star field.
     if (!m_visual || !m_visual->isLoaded())
-        m_visual = std::make_unique<Visual>(
-            [] {
-                // The band closes the port only while it is open. While the
-                // modem is gone the port is ours all the same: the click
-                // still ends the program.
-                if (!Module2::PortIsOpen())
-                    return Module2::PortLost();
-                Module2::ClosePort();
-                return true;
-            },
-            [this] { Unload(); });
+        m_visual = std::make_unique<Visual>([this] { return bandClicked(); }, [this] { Unload(); });
     m_visual->Show();
     // A caller ID that came before the band was loaded.
     showCallerOnBand();
+}
+
+bool Alert::bandClicked()
+{
+    if (m_alwaysOn) {
+        dismissRing();
+        return false;
+    }
+    // The band closes the port only while it is open. While the modem is
+    // gone the port is ours all the same: the click still ends the program.
+    if (!Module2::PortIsOpen())
+        return Module2::PortLost();
+    Module2::ClosePort();
+    return true;
+}
+
+void Alert::dismissRing()
+{
+    // Unloaded rather than hidden: a hidden band would go on drawing frames
+    // all day. The next ring makes a fresh one.
+    if (m_visual && m_visual->isLoaded())
+        m_visual->Unload();
+    if (MMControl1)
+        MMControl1->setCommand(QStringLiteral("Close"));
+    m_dismissed = true;
+    // Nothing of the alert stays in the way: the window is an ordinary one
+    // again and the screen may sleep.
+    endAlertPlacement();
+    Command1->setVisible(true);
+    // A warning about the modem stays until the modem is back.
+    if (m_state == WatchState::Listening)
+        setWindowTitle(stateCaption());
+    qCDebug(lcAlert).noquote() << QStringLiteral(
+        "ring dismissed (call %1): band closed, tone stopped, listening goes on")
+                                      .arg(m_call.serial);
+    const Call call = m_call;
+    tellListeners([&](CallListener& listener) { listener.ringDismissed(call); });
+}
+
+void Alert::setAlwaysOn(bool on)
+{
+    m_alwaysOn = on;
+    if (on && !m_statusIcon) {
+        m_statusIcon = std::make_unique<StatusIcon>(*this);
+        addCallListener(m_statusIcon.get());
+    } else if (!on && m_statusIcon) {
+        removeCallListener(m_statusIcon.get());
+        m_statusIcon.reset();
+    }
+}
+
+void Alert::showWindow()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    setVisible(true);
+    raise();
+}
+
+void Alert::closeEvent(QCloseEvent* event)
+{
+    if (!m_alwaysOn) {
+        Form::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    askToStopListening();
+}
+
+void Alert::askToStopListening()
+{
+    if (m_asking)
+        return;
+    m_asking = true;
+    // The answer comes later, from the loop's own waits: the window may be
+    // gone by then in a test, never in the program.
+    Runtime::Ask(QStringLiteral("Stop listening for calls?"),
+        QStringLiteral("Ringwarden will not show calls until it is started again."),
+        QStringLiteral("Stop listening"), QStringLiteral("Keep listening"),
+        [window = QPointer<Alert>(this)](bool stop) {
+            if (!window)
+                return;
+            window->m_asking = false;
+            if (stop)
+                window->Unload();
+        });
 }
 
 void Alert::takeCaller(const QString& text)
@@ -424,6 +535,11 @@ void Alert::Label4_Change()
 }
 
 void Alert::Command3_Click()
+{
+    viewCallLog();
+}
+
+void Alert::viewCallLog()
 {
     // An empty log rather than a viewer complaining about a missing file;
     // when it cannot be made, the viewer tells the user so.

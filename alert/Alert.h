@@ -5,6 +5,7 @@
 #include "ModemLink.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QPointer>
 #include <QPushButton>
 #include <memory>
@@ -14,6 +15,7 @@ class CallNotifier;
 class DesktopSession;
 class Label;
 class MediaPlayer;
+class StatusIcon;
 class TextBox;
 class Visual;
 
@@ -34,11 +36,22 @@ class Visual;
 //
 // The ring count lives in the hidden text box `Text1` and the play-sound
 // flag in the hidden check box `Check1`, which the settings window sets.
-// Closing this window closes the port and ends the program.
+// Closing this window, or clicking the band, closes the port and ends the
+// program.
+//
+// Always on (setAlwaysOn): a run that listens from the login on must not end
+// with the first call. A click on the band dismisses the ring instead (the
+// band goes, the tone stops, the caption says "Listening for calls" again
+// and the "Stealth mode" button comes back); listening goes on and the next
+// text from the modem rings again. Closing this window asks first whether
+// to stop listening, without holding the listening loop while the question
+// is open. The run's state also shows as an icon in the desktop's panel
+// (StatusIcon).
 //
 // Who is calling: after each pass, Label4's caption becomes the caller's
-// number from that pass's caller-ID report, or empty when the pass has
-// none; a numeric caption writes one record to the call log (CallLog).
+// number from that pass's caller-ID report (without the blanks of a number
+// given in groups), or empty when the pass has none; a numeric caption
+// writes one record to the call log (CallLog).
 // "VIEW LOG FILE" opens the log in the desktop's viewer.
 //
 // Calls: a call begins with a ring reaction while none is in progress and
@@ -85,6 +98,10 @@ public:
     // forgotten and the band goes back to its plain text. Also forgets a
     // caller heard outside any call.
     void callEnded() override;
+    // The modem took no caller-ID command (`command` is ""): a line above the
+    // output box says so, naming the commands `tried`, until another check
+    // finds one. Neither the caption nor the ring count changes.
+    void callerIdChecked(const QString& command, const QStringList& tried) override;
 
     // Ends what a ring reaction put in place for the alert: the window
     // leaves the "above" state (it stays shown where it is) and the screen
@@ -103,6 +120,20 @@ public:
     // Plays the stored ring tone on `objMMControl`; `strFilename` receives
     // the tone's path, or stays as it was when the choice names no tone.
     void PlaySound(MediaPlayer& objMMControl, QString& strFilename);
+
+    // Makes this run always on (see above), or plain again. Set before
+    // listening starts; it puts up the status icon.
+    void setAlwaysOn(bool on);
+    bool alwaysOn() const { return m_alwaysOn; }
+    // The panel's icon of an always-on run; none in a plain run.
+    StatusIcon* statusIcon() const { return m_statusIcon.get(); }
+
+    // Brings the window into view, also out of "Stealth mode", without
+    // taking the keyboard from the window the user works in.
+    void showWindow();
+    // Opens the call log in the desktop's viewer for text files ("VIEW LOG
+    // FILE"); says so in a notice that does not wait when no viewer starts.
+    void viewCallLog();
 
     // The ringing band, while it is loaded.
     Visual* visual() const;
@@ -127,15 +158,33 @@ public:
     std::unique_ptr<MediaPlayer> MMControl1;
     // Where the caller's number starts in the last pass's text.
     qint16 NmbrPos = 0;
+    // "No caller ID ...", shown while the modem reports no callers.
+    QLabel* noCallerId = nullptr;
 
 protected:
     void Form_Activate() override;
     void Form_Unload() override;
+    // Always on: asks whether to stop listening instead of closing.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void txtOut_Change();
     void Command1_Click();
     void showVisual();
+    // A click on the band. A plain run closes the port and returns true when
+    // it was ours, so that the band goes on to unload this window, which
+    // ends the program; false: the click does nothing. An always-on run
+    // dismisses the ring and returns false: the program goes on.
+    bool bandClicked();
+    // The user has seen the ring: the band is unloaded (its animation
+    // stops), the tone stops, the caption and the "Stealth mode" button come
+    // back as before the ring, and the listeners hear ringDismissed. The
+    // next change that brings text from the modem rings again.
+    void dismissRing();
+    // Puts the question "Stop listening for calls?" up, once at a time;
+    // "Stop listening" unloads this window, which closes the port and ends
+    // the program.
+    void askToStopListening();
     // Who is calling (the call log and the band's text)
     // Joins what `text` reports of the caller to the current call's, and
     // shows it on the band.
@@ -168,8 +217,14 @@ private:
     bool m_callerUntold = false;
     int m_calls = 0;
     WatchState m_state = WatchState::Activating;
+    bool m_alwaysOn = false;
+    // The band was clicked away since the last ring reaction.
+    bool m_dismissed = false;
+    // The question whether to stop listening is up.
+    bool m_asking = false;
     std::vector<CallListener*> m_listeners;
     // Wakes the screen and notifies the desktop at each ring.
     std::unique_ptr<DesktopSession> m_desktop;
     std::unique_ptr<CallNotifier> m_callNotifier;
+    std::unique_ptr<StatusIcon> m_statusIcon;
 };

@@ -55,6 +55,9 @@ public:
     // that came in a later pass than the number). Comes after the call's
     // first ring reaction when caller ID came with it or before it.
     virtual void callerIdentified(const Call& call) { Q_UNUSED(call) }
+    // The user clicked the ringing band of `call` away in a run that goes on
+    // listening afterwards; the next ring reaction shows the band again.
+    virtual void ringDismissed(const Call& call) { Q_UNUSED(call) }
     // `call` is over; its caller is forgotten after this.
     virtual void callEnded(const Call& call) { Q_UNUSED(call) }
     // The line's state changed.

@@ -14,8 +14,16 @@ simulator as COM4, then measures:
            ringing
   frame    the frame cost of the animation at 1366, 1920 and 3840 wide
            (bench_visual, Google Benchmark)
+  alwayson an always-on run (ringwarden --listen) through --always-on-calls
+           calls, the band clicked away after each: peak memory, resident
+           memory and open descriptors before and after, every call's
+           reaction, then CPU over --cpu-seconds on a quiet line
+  soak     the same run for --soak-minutes, the modem unplugged and plugged
+           in again every --unplug-every calls
+  (alwayson and soak take most of an hour each at the default 14 s between
+  calls; they run only when named in --only)
 
-    bench/run_benchmarks.py [--build DIR] [--quick] [--only startup,listen,frame]
+    bench/run_benchmarks.py [--build DIR] [--quick] [--only startup,listen,frame,alwayson,soak]
 
 A full run takes about five minutes; --quick about one and a half. Exit
 status: 0 when every goal is met, 3 when a figure misses its goal, 1 when a
@@ -434,6 +442,166 @@ def run_listen(args, session, tools):
     return results
 
 
+# --- always on --------------------------------------------------------------
+
+def open_descriptors(pid):
+    return len(os.listdir(f"/proc/{pid}/fd"))
+
+
+def run_always_on(args, session, tools, calls, minutes=None, unplug_every=None, name="always-on"):
+    """One run started as the log-in starts it (--listen): calls placed one
+    by one, each band clicked away as soon as it shows, memory and
+    descriptors noted before, during and after."""
+    work = tempfile.mkdtemp(prefix=name + ".", dir=session.work)
+    env = dict(session.env)
+    env.update(fresh_home(work))
+    env["QT_LOGGING_RULES"] = "ringwarden.alert=true"
+    env["QT_MESSAGE_PATTERN"] = "%{time boot} %{category} %{message}"
+    link = os.path.join(env["XDG_CONFIG_HOME"], "ringwarden", "ports", "COM4")
+    control = os.path.join(work, "control")
+    results = {}
+    print(f"== {name} run: ringwarden --listen, "
+          + (f"{minutes:.0f} minutes" if minutes else f"{calls} calls")
+          + f", a call every {args.call_gap:.1f} s, the band clicked away after each"
+          + (f", the modem unplugged every {unplug_every} calls" if unplug_every else ""),
+          flush=True)
+
+    modem = None
+
+    def plug_in():
+        nonlocal modem
+        modem = session.start([tools["modem-sim"], "--link", link, "--log",
+                               os.path.join(work, "modem.log"), "--control", control,
+                               "--renew-on-hangup", "--rings", "1"],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        if not modem.stdout.readline():
+            fail("the modem simulator did not start")
+
+    def unplug():
+        modem.terminate()
+        modem.wait(10)
+
+    plug_in()
+    stderr_copy = open(os.path.join(work, "ringwarden.stderr"), "w")
+    program = session.start([tools["ringwarden"], "--listen"], env=env,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    lines = Lines(program.stderr, stderr_copy)
+    pid = program.pid
+    alert = None
+
+    def caption():
+        return session.x(["xdotool", "getwindowname", alert]).strip() if alert else ""
+
+    def found_alert():
+        nonlocal alert
+        alert = session.find_window(r"^(Activating modem\.\.\.|Listening for calls)$")
+        return alert is not None
+
+    if not wait_until(found_alert, 20):
+        fail("--listen did not show the Alert window")
+    if session.find_window("^Ringwarden$", True):
+        fail("--listen showed the settings window")
+    if not wait_until(lambda: caption() == "Listening for calls", 40):
+        fail("the Alert window never said it was listening")
+    time.sleep(4)
+
+    def band_shown():
+        return session.find_window("^Form1$", True) is not None
+
+    def place_call(number, label):
+        """Places one call, clicks its band away; returns whether the band
+        came and went and the caption went back."""
+        before = len(lines.snapshot())
+        with open(control, "w") as fifo:
+            fifo.write(f"call {number} {label}\n")
+        if not wait_until(band_shown, 3 * POLL_SECONDS + 2, 0.05):
+            return False
+        # The band's middle, where its picture is.
+        session.x(["xdotool", "mousemove", str(1366 // 2), str(768 // 2), "click", "1"])
+        gone = wait_until(lambda: not band_shown(), 3, 0.05)
+        back = wait_until(lambda: caption() == "Listening for calls", 3, 0.05)
+        reacted = any("ring reaction:" in text for _, text in lines.snapshot()[before:])
+        return gone and back and reacted
+
+    def figures():
+        memory = memory_kb(pid)
+        return {"VmHWM": memory["VmHWM"], "VmRSS": memory["VmRSS"], "fds": open_descriptors(pid)}
+
+    # The first call makes the band's window and fonts for good: measured
+    # from after it, and also from before.
+    first = figures()
+    if not place_call("5550000", "WARM UP"):
+        fail("the first call was not shown and dismissed")
+    time.sleep(args.call_gap)
+    before = figures()
+    series = [(0, before)]
+    missed = []
+    unplugs = 0
+    start = time.monotonic()
+    i = 0
+    while (minutes and time.monotonic() - start < minutes * 60) or (not minutes and i < calls):
+        i += 1
+        if unplug_every and i % unplug_every == 0:
+            unplug()
+            if not wait_until(lambda: caption().startswith("Modem disconnected"), 10):
+                fail("the lost modem was not shown")
+            plug_in()
+            if not wait_until(lambda: caption() == "Listening for calls", 40):
+                fail("listening did not come back after the modem was plugged in again")
+            unplugs += 1
+        called = time.monotonic()
+        if not place_call(f"555{i:04d}", f"CALLER {i}"):
+            missed.append(i)
+            print(f"   call {i}: not shown or not dismissed (caption {caption()!r})", flush=True)
+            # Clear whatever stayed up before the next call.
+            if band_shown():
+                session.x(["xdotool", "mousemove", "683", "384", "click", "1"])
+        if i % 25 == 0:
+            series.append((i, figures()))
+            print(f"   after {i} calls: " + ", ".join(f"{k} {v}" for k, v in series[-1][1].items()),
+                  flush=True)
+        time.sleep(max(0.0, args.call_gap - (time.monotonic() - called)))
+    after = figures()
+    reactions = sum(1 for _, text in lines.snapshot() if "ring reaction:" in text)
+    if program.poll() is not None:
+        fail(f"the program ended during the run (status {program.returncode})")
+
+    cpu = measure_cpu([pid, session.xvfb.pid], args.cpu_seconds)
+    grew = (after["VmHWM"] - before["VmHWM"]) / 1024
+    grew_rss = (after["VmRSS"] - before["VmRSS"]) / 1024
+    results.update(calls=i, missed=missed, unplugs=unplugs, first=first, before=before,
+                   after=after, cpu_quiet=cpu[pid], series=series)
+    verdict(f"{name}: calls shown and dismissed", f"{i - len(missed)} of {i}", not missed,
+            "every call")
+    verdict(f"{name}: peak memory growth", f"{grew:+.2f} MB", grew < 1.0, "under 1 MB")
+    verdict(f"{name}: open descriptors", f"{before['fds']} -> {after['fds']}",
+            after["fds"] <= before["fds"], "flat")
+    verdict(f"{name}: CPU on a quiet line", f"{cpu[pid]:.3f} %", cpu[pid] < 0.1,
+            "under 0.1 % of a core")
+    print(f"   {i} calls ({unplugs} with the modem unplugged and back before them), "
+          f"{reactions} ring reactions in all, {len(missed)} calls missed"
+          + (f": {missed}" if missed else ""))
+    print(f"   before the first call: VmHWM {first['VmHWM'] / 1024:.1f} MB, VmRSS "
+          f"{first['VmRSS'] / 1024:.1f} MB, {first['fds']} descriptors")
+    print(f"   after the first call:  VmHWM {before['VmHWM'] / 1024:.1f} MB, VmRSS "
+          f"{before['VmRSS'] / 1024:.1f} MB, {before['fds']} descriptors")
+    print(f"   after the last call:   VmHWM {after['VmHWM'] / 1024:.1f} MB, VmRSS "
+          f"{after['VmRSS'] / 1024:.1f} MB, {after['fds']} descriptors")
+    print(f"   growth over the calls: VmHWM {grew:+.2f} MB, VmRSS {grew_rss:+.2f} MB, "
+          f"descriptors {after['fds'] - before['fds']:+d} (goal: under 1 MB, flat)")
+    print(f"   CPU on a quiet line over {args.cpu_seconds:.0f} s: {cpu[pid]:.3f} % of one core "
+          f"(goal: under 0.1 %); the X server meanwhile {cpu[session.xvfb.pid]:.3f} %", flush=True)
+    with open(os.path.join(work, "series.txt"), "w") as out:
+        for n, f in series + [(i, after)]:
+            out.write(f"{n} {f['VmHWM']} {f['VmRSS']} {f['fds']}\n")
+
+    program.terminate()
+    program.wait(10)
+    unplug()
+    stderr_copy.close()
+    return results
+
+
 # --- frame cost -------------------------------------------------------------
 
 def run_frame(args, tools):
@@ -454,7 +622,8 @@ def main():
     parser.add_argument("--build", default=os.path.join(SOURCE, "build"),
                         help="the build folder (default: build beside bench/)")
     parser.add_argument("--only", default="startup,listen,frame",
-                        help="comma-separated parts to run: startup, listen, frame")
+                        help="comma-separated parts to run: startup, listen, frame, alwayson, "
+                             "soak")
     parser.add_argument("--quick", action="store_true",
                         help="10 s of CPU, 5 calls, 3 start-ups, short frame runs")
     parser.add_argument("--keep", action="store_true",
@@ -463,13 +632,23 @@ def main():
     parser.add_argument("--cpu-seconds", type=float)
     parser.add_argument("--calls", type=int)
     parser.add_argument("--startups", type=int)
+    parser.add_argument("--always-on-calls", type=int,
+                        help="calls of the always-on run (default 200, 10 with --quick)")
+    parser.add_argument("--call-gap", type=float, default=14.0,
+                        help="seconds from one call to the next in the always-on run and the "
+                             "soak (default 14: each call ends before the next, 12 s after its "
+                             "last ring)")
+    parser.add_argument("--soak-minutes", type=float, default=30.0)
+    parser.add_argument("--unplug-every", type=int, default=10,
+                        help="in the soak, unplug the modem before every Nth call")
     args = parser.parse_args()
     args.cpu_seconds = args.cpu_seconds or (10.0 if args.quick else 60.0)
     args.calls = args.calls or (5 if args.quick else 20)
     args.startups = args.startups or (3 if args.quick else 10)
+    args.always_on_calls = args.always_on_calls or (10 if args.quick else 200)
     parts = set(args.only.split(","))
-    if not parts <= {"startup", "listen", "frame"}:
-        fail("--only takes startup, listen, frame")
+    if not parts <= {"startup", "listen", "frame", "alwayson", "soak"}:
+        fail("--only takes startup, listen, frame, alwayson, soak")
 
     build = os.path.abspath(args.build)
     tools = {
@@ -488,12 +667,17 @@ def main():
     work = tempfile.mkdtemp(prefix="ringwarden-bench.")
     session = None
     try:
-        if parts & {"startup", "listen"}:
+        if parts & {"startup", "listen", "alwayson", "soak"}:
             session = Session(work)
         if "startup" in parts:
             run_startup(args, session, tools)
         if "listen" in parts:
             run_listen(args, session, tools)
+        if "alwayson" in parts:
+            run_always_on(args, session, tools, args.always_on_calls)
+        if "soak" in parts:
+            run_always_on(args, session, tools, None, minutes=args.soak_minutes,
+                          unplug_every=args.unplug_every, name="soak")
         if "frame" in parts:
             run_frame(args, tools)
         print_summary()

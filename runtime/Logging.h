@@ -16,7 +16,9 @@
 //   reads them back, every SendString and ReadPort with its bytes (escaped,
 //   with the time), open failures and a device that has gone away;
 // - ringwarden.listen: the set-up, each pass of the listening loop, the link
-//   lost and back, reopen attempts, no answer;
+//   lost and back, reopen attempts, no answer, the caller-ID command the
+//   modem takes (info) and every command sent while listening with its
+//   reply;
 // - ringwarden.alert: each change of the received text with the ring count,
 //   each "ring reaction", the caller ID and each call-log record;
 // - ringwarden.player: each player command and its outcome;
@@ -26,7 +28,8 @@
 //   to keep the screen awake.
 // Callers' numbers and the bytes of caller-ID reports only ever appear at
 // debug level. Warnings (a call log that cannot be written, no multimedia
-// backend, a tone that cannot be played) are printed without any rule.
+// backend, a tone that cannot be played, a modem that reports no callers)
+// are printed without any rule.
 Q_DECLARE_LOGGING_CATEGORY(lcSerial)
 Q_DECLARE_LOGGING_CATEGORY(lcListen)
 Q_DECLARE_LOGGING_CATEGORY(lcAlert)

@@ -1,6 +1,7 @@
 #include "QtMessageBox.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -26,5 +27,23 @@ void QtMessageBox::post(const QString& text, const QString& detail)
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
     fill(*box, detail);
+    box->show();
+}
+
+void QtMessageBox::ask(const QString& question, const QString& detail, const QString& accept,
+    const QString& reject, std::function<void(bool accepted)> answered)
+{
+    auto* box = new QMessageBox(QMessageBox::Question, QStringLiteral("Ringwarden"), question);
+    QPushButton* yes = box->addButton(accept, QMessageBox::AcceptRole);
+    QPushButton* no = box->addButton(reject, QMessageBox::RejectRole);
+    box->setDefaultButton(no);
+    box->setEscapeButton(no);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    fill(*box, detail);
+    QObject::connect(box, &QMessageBox::finished, box, [box, yes, answered] {
+        if (answered)
+            answered(box->clickedButton() == yes);
+    });
     box->show();
 }

@@ -99,6 +99,12 @@ void Notice(const QString& text, const QString& detail)
     current().messageBox->post(text, detail);
 }
 
+void Ask(const QString& question, const QString& detail, const QString& accept,
+    const QString& reject, std::function<void(bool accepted)> answered)
+{
+    current().messageBox->ask(question, detail, accept, reject, std::move(answered));
+}
+
 void End()
 {
     ReleaseInstance();

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 class Clock;
 class MessageBox;
@@ -56,6 +57,12 @@ void MsgBox(const QString& text, const QString& detail = {});
 // while listening, which must not stop the listening loop until the user
 // has read it.
 void Notice(const QString& text, const QString& detail = {});
+// Asks `question` with the answers `accept` and `reject` through the
+// installed message box, without waiting: returns at once, and `answered`
+// gets true for `accept` later, once the user has answered (false for
+// `reject`, or for a question dismissed otherwise).
+void Ask(const QString& question, const QString& detail, const QString& accept,
+    const QString& reject, std::function<void(bool accepted)> answered);
 
 // Ends the program at once: no further handler runs.
 [[noreturn]] void End();

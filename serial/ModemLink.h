@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <array>
 
 // The modem conversation: setting the modem up so that it reports callers
@@ -13,6 +14,13 @@ namespace ModemLink {
 // automatic answering; line, speaker, error-control and result-code options;
 // caller-number reports on; automatic answering off once more.
 const std::array<QString, 5>& setupStrings();
+
+// The set-up's caller-ID command (its fourth string) without its carriage
+// return, and the commands other chip sets take instead, in the order they
+// are tried: AT#CID=1 (many Rockwell/Conexant, USR, TI and PCTel based
+// modems), AT%CCID=1 (some others).
+inline constexpr QLatin1String kCallerIdCommand { "at+vcid=1" };
+const QStringList& otherCallerIdCommands();
 
 // A call is over once the modem has said nothing for this long: more than
 // the pause between two rings of any cadence (about 6 s at most) plus a pass.
@@ -41,6 +49,14 @@ public:
     // the pass that found the silence. A listener that does not follow calls
     // leaves it alone.
     virtual void callEnded() { }
+    // Which command makes the modem report callers' numbers. Told when it is
+    // not the set-up's own kCallerIdCommand, and again whenever that changes
+    // (another modem after a reconnect): `command` as sent, without its
+    // carriage return, or "" when the modem took none of `tried`. Calls ring
+    // either way.
+    virtual void callerIdChecked(
+        [[maybe_unused]] const QString& command, [[maybe_unused]] const QStringList& tried)
+    { }
 };
 
 // The 1-based position of the first "NMBR" in `text` plus 7, which is where
@@ -57,6 +73,21 @@ void SetUpModem(const QString& portName);
 // Polls for good: read the port, hand the text and the number's position to
 // `listener`, wait 2 s, empty the text. Never returns; the program ends from
 // a handler that runs inside one of the waits.
+//
+// Callers' numbers kept coming (each command's reply is read within 1 s and
+// dropped, so it never reaches the listener's text; anything else that came
+// with it, a RING or a caller-ID line, starts the next pass's text; the
+// passes stay 2 s apart):
+// - after the first pass, which holds the set-up's replies: when the modem
+//   refused kCallerIdCommand (the fourth of its five result codes is ERROR;
+//   when it did not give five, the command is sent again to find out), the
+//   other commands are tried in turn and the first it takes is kept for the
+//   run. The listener hears of it (callerIdChecked); when none is taken, a
+//   notice that does not wait says so, once per run;
+// - after the pass that found a call ended, the kept command is sent again,
+//   for modems that drop caller-ID mode during the day;
+// - after a reconnect the set-up's replies are looked at the same way, the
+//   kept command tried first.
 //
 // Never silently deaf:
 // - when the first pass brings no text although the port is open, the

@@ -87,7 +87,9 @@ void Eula::Command1_Click()
         RegModule::HKEY_CURRENT_USER, kFlagKeyPath, kFlagValueName, QStringLiteral("^"));
     Runtime::DoEvents();
     Unload();
-    if (m_startWindow)
+    if (m_afterAgreeing)
+        m_afterAgreeing();
+    else if (m_startWindow)
         m_startWindow->Show();
 }
 

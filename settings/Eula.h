@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <functional>
 
 class Label;
 class TextBox;
@@ -14,7 +15,7 @@ class TextBox;
 // acceptance is stored, and stays hidden meanwhile.
 //  - "I Agree" is disabled until the confirmation mark `Option1` is
 //    selected; it stores "^" as the acceptance, closes this window and shows
-//    the settings window.
+//    the settings window (or goes on as setAfterAgreeing says).
 //  - "I Disagree", and closing this window by its title bar, end the program
 //    at once; nothing is stored.
 // The agreement text can be edited in the box, but nothing typed is kept.
@@ -32,6 +33,8 @@ public:
 
     // The window that "I Agree" shows.
     void setStartWindow(Form* window) { m_startWindow = window; }
+    // What "I Agree" goes on to instead of showing the start window.
+    void setAfterAgreeing(std::function<void()> next) { m_afterAgreeing = std::move(next); }
 
     TextBox* txtEULA = nullptr;
     QRadioButton* Option1 = nullptr;
@@ -49,4 +52,5 @@ private:
     [[noreturn]] void Command2_Click();
 
     QPointer<Form> m_startWindow;
+    std::function<void()> m_afterAgreeing;
 };

@@ -1,6 +1,7 @@
 #include "welcome.h"
 
 #include "Alert.h"
+#include "Autostart.h"
 #include "Eula.h"
 #include "Image.h"
 #include "Label.h"
@@ -31,8 +32,9 @@ void colourCaption(QWidget* control, const QColor& text)
 
 } // namespace
 
-welcome::welcome(QWidget* parent)
+welcome::welcome(const StartOptions& options, QWidget* parent)
     : Form(parent)
+    , m_options(options)
     , m_client(new QWidget(this))
 {
     setWindowTitle(QStringLiteral("Ringwarden"));
@@ -46,6 +48,8 @@ welcome::welcome(QWidget* parent)
     auto* menuBar = new QMenuBar(this);
     mnubegin = menuBar->addMenu(QStringLiteral("&Start"));
     mnuHidelisten = mnubegin->addAction(QStringLiteral("Start &Listening"));
+    mnuAutostart = mnubegin->addAction(QStringLiteral("Start listening &when I log in"));
+    mnuAutostart->setCheckable(true);
     mnuExit = mnubegin->addAction(QStringLiteral("E&xit"));
     mnuHelp = menuBar->addMenu(QStringLiteral("&Help"));
     mnugethelp = mnuHelp->addAction(QStringLiteral("&What's this"));
@@ -66,6 +70,10 @@ welcome::welcome(QWidget* parent)
         QStringLiteral("Ring #3"), QStringLiteral("Ring #4"), QStringLiteral("Ring #5") });
     Combo1->setCurrentIndex(-1);
     Combo1->setEditText(QStringLiteral("Select Ringtone"));
+    // The text stays as typed: no completion (it would turn "ring #1" into
+    // "Ring #1") and no new list entry on Enter.
+    Combo1->setCompleter(nullptr);
+    Combo1->setInsertPolicy(QComboBox::NoInsert);
     placeTwips(Combo1, 4200, 960, 1575, 315);
     Combo1->hide();
 
@@ -103,6 +111,8 @@ welcome::welcome(QWidget* parent)
     connect(Image2, &Image::Click, this, &welcome::Image2_Click);
     connect(mnugethelp, &QAction::triggered, this, &welcome::mnugethelp_Click);
     connect(mnuExit, &QAction::triggered, this, &welcome::mnuExit_Click);
+    connect(mnubegin, &QMenu::aboutToShow, this, &welcome::mnubegin_AboutToShow);
+    connect(mnuAutostart, &QAction::triggered, this, &welcome::mnuAutostart_Click);
     // Queued: listening never returns, so it must not run inside the menu's
     // own mouse or key handling.
     connect(mnuHidelisten, &QAction::triggered, this, &welcome::mnuHidelisten_Click,
@@ -118,19 +128,35 @@ void welcome::Form_Load()
     m_alert->setStartWindow(this);
     m_alert->Load();
 
+    // The boxes as the command line set them.
+    Text1->setText(m_options.port);
+    if (m_options.sound) {
+        Check1->setChecked(true);
+        Check1_Click();
+    }
+
     // The agreement comes first until the user has accepted it; it shows
-    // this window when accepted.
+    // this window when accepted, or goes on to listening.
     const QString accepted = RegModule::GetRegValue(
         RegModule::HKEY_CURRENT_USER, Eula::kFlagKeyPath, Eula::kFlagValueName);
     if (accepted.isEmpty()) {
         m_eula = std::make_unique<Eula>();
         m_eula->setStartWindow(this);
+        if (m_options.listen)
+            m_eula->setAfterAgreeing([this] { listenSoon(); });
         m_eula->Show();
         Hide();
         Runtime::DoEvents();
+    } else if (m_options.listen) {
+        listenSoon();
     } else {
         Show();
     }
+}
+
+void welcome::listenSoon()
+{
+    QMetaObject::invokeMethod(this, &welcome::listenAtStart, Qt::QueuedConnection);
 }
 
 void welcome::closeEvent(QCloseEvent* event)
@@ -186,9 +212,31 @@ void welcome::newchoice()
 
 void welcome::mnugethelp_Click()
 {
-    if (!m_help)
+    // Once closed (unloaded), it comes back afresh, without what was typed
+    // into it.
+    if (!m_help || !m_help->isLoaded())
         m_help = std::make_unique<Qhelp>();
     m_help->Show();
+}
+
+void welcome::mnubegin_AboutToShow()
+{
+    // The entry may have been removed, or switched off by the desktop's
+    // own settings, since the menu last opened.
+    mnuAutostart->setChecked(Autostart::enabled());
+}
+
+void welcome::mnuAutostart_Click(bool checked)
+{
+    QString error;
+    if (checked) {
+        if (!Autostart::write(logInOptions(), &error))
+            Runtime::MsgBox(
+                QStringLiteral("Cannot start listening at log-in: ") + Autostart::path(), error);
+    } else if (!Autostart::remove(&error)) {
+        Runtime::MsgBox(QStringLiteral("Cannot remove ") + Autostart::path(), error);
+    }
+    mnuAutostart->setChecked(Autostart::enabled());
 }
 
 void welcome::mnuExit_Click()
@@ -197,13 +245,45 @@ void welcome::mnuExit_Click()
     Runtime::End();
 }
 
+StartOptions welcome::logInOptions() const
+{
+    StartOptions options;
+    options.listen = true;
+    options.port = Text1->text();
+    options.sound = Check1->isChecked();
+    return options;
+}
+
 void welcome::mnuHidelisten_Click()
+{
+    listen(true);
+}
+
+void welcome::listenAtStart()
+{
+    // The sound box was ticked by --sound, not by a choice of tone here:
+    // the stored tone stays.
+    listen(false);
+}
+
+void welcome::listen(bool storeTone)
 {
     if (m_listening || Runtime::PrevInstance())
         return;
     m_listening = true;
-    if (Check1->isChecked())
+    if (storeTone && Check1->isChecked())
         newchoice();
+
+    // Listening from the log-in on: the entry follows this start, and the
+    // run is one that a call does not end.
+    const bool atLogin = Autostart::enabled();
+    if (atLogin) {
+        QString error;
+        if (!Autostart::write(logInOptions(), &error))
+            Runtime::Notice(
+                QStringLiteral("Cannot update the log-in start ") + Autostart::path(), error);
+    }
+    m_alert->setAlwaysOn(m_options.listen || atLogin);
     Runtime::DoEvents();
     // Read now: the Alert window's activation closes this window.
     const QString portName = QStringLiteral("COM") + Text1->text();

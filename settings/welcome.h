@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Form.h"
+#include "StartOptions.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -27,18 +28,32 @@ class QMenu;
 // agreement or this window. It hands over to the Alert window when listening
 // starts. "Exit" and the close box end the program; nothing is open before
 // listening starts.
+//
+// Started with options (StartOptions), the port box and the sound box start
+// from them, and with --listen the load goes straight on to listening
+// without showing this window (after the agreement, when it has not been
+// accepted yet).
+//
+// "Start listening when I log in" in the Start menu writes or removes the
+// desktop's autostart entry (Autostart); while it is ticked, each start of
+// listening writes the entry anew with that start's port and sound box, and
+// the run is always on: a call does not end it (Alert::setAlwaysOn).
 class welcome : public Form
 {
     Q_OBJECT
 
 public:
-    explicit welcome(QWidget* parent = nullptr);
+    explicit welcome(const StartOptions& options = {}, QWidget* parent = nullptr);
     ~welcome() override;
 
     // "Start Listening": sets the modem up and polls it for good. Returns
     // at once, doing nothing, when another copy of the program is running
     // or when this window is already listening.
     void mnuHidelisten_Click();
+    // The start of a run with --listen: what "Start Listening" does, with
+    // the ring tone left as stored. The load queues it; call it directly
+    // only where the load has not.
+    void listenAtStart();
     // Stores the ring-tone box's text, unchanged, as the chosen tone.
     void newchoice();
     // Plays the tone the ring-tone box names on `objMMControl`, with "wait"
@@ -66,6 +81,9 @@ public:
     QCheckBox* Check1 = nullptr;
     QMenu* mnubegin = nullptr;
     QAction* mnuHidelisten = nullptr;
+    // "Start listening when I log in", checkable: whether the autostart
+    // entry is there, read anew each time the menu opens.
+    QAction* mnuAutostart = nullptr;
     QAction* mnuExit = nullptr;
     QMenu* mnuHelp = nullptr;
     QAction* mnugethelp = nullptr;
@@ -83,7 +101,21 @@ private:
     void Image2_Click();
     void mnugethelp_Click();
     void mnuExit_Click();
+    void mnubegin_AboutToShow();
+    void mnuAutostart_Click(bool checked);
+    // Starts listening: stores the ring-tone box's choice first when
+    // `storeTone` and the sound box is ticked, rewrites the autostart entry
+    // when there is one, then hands over to the Alert window for good.
+    void listen(bool storeTone);
+    // The start of listening, after the agreement's "I Agree" or the load
+    // of a --listen run: queued, so that it runs from the event loop and
+    // not inside a click or the load.
+    void listenSoon();
+    // The start at log-in that the boxes stand for: --listen with the port
+    // box's text, and --sound when the sound box is ticked.
+    StartOptions logInOptions() const;
 
+    StartOptions m_options;
     QWidget* m_client = nullptr;
     bool m_listening = false;
     std::unique_ptr<Alert> m_alert;

@@ -53,6 +53,8 @@ private slots:
     void soundBoxShowsTheToneChoiceAndSetsTheAlertFlag();
     void previewPlaysTheBoxsTone_data();
     void previewPlaysTheBoxsTone();
+    void theToneBoxKeepsTheTextAsTyped_data();
+    void theToneBoxKeepsTheTextAsTyped();
     void whatsThisShowsOneHelpWindow();
     void exitAndTheCloseBoxEndTheProgram_data();
     void exitAndTheCloseBoxEndTheProgram();
@@ -179,24 +181,62 @@ void WelcomeTest::previewPlaysTheBoxsTone()
     QVERIFY(m_player->events().isEmpty());
 }
 
+void WelcomeTest::theToneBoxKeepsTheTextAsTyped_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("file"); // what the preview plays, "" for nothing
+
+    QTest::newRow("lower case is not completed to a listed tone") << "ring #1" << QString();
+    QTest::newRow("a beginning is not completed") << "Ring #" << QString();
+    QTest::newRow("a text outside the list") << "Ring #6" << QString();
+    QTest::newRow("a listed tone typed in full") << "Ring #2"
+                                                 << "two.wav";
+}
+
+void WelcomeTest::theToneBoxKeepsTheTextAsTyped()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, file);
+    clickCheckBox(m_welcome->Check1);
+    QLineEdit* edit = m_welcome->Combo1->lineEdit();
+    edit->selectAll();
+    QTest::keyClicks(edit, typed);
+    QTest::keyClick(edit, Qt::Key_Return);
+
+    QCOMPARE(m_welcome->Combo1->currentText(), typed);
+    // Enter adds nothing to the list.
+    QCOMPARE(m_welcome->Combo1->count(), 5);
+    QTest::mouseClick(m_welcome->Image2, Qt::LeftButton);
+    QCOMPARE(m_preview->fileName(), file.isEmpty() ? QString() : Runtime::ProgramFile(file));
+    // Stored as typed.
+    m_welcome->newchoice();
+    QCOMPARE(storedTone(), typed);
+}
+
 void WelcomeTest::whatsThisShowsOneHelpWindow()
 {
     m_welcome->mnugethelp->trigger();
     Qhelp* help = m_welcome->help();
     QVERIFY(help);
-    // What the user typed into it is still there when it comes back.
-    help->Text1->setText(help->Text1->text() + QStringLiteral("my note"));
-    help->Hide();
+    const QString original = help->Text1->text();
+    QVERIFY(original.trimmed().startsWith(QStringLiteral("Ringwarden  Help")));
+    QCOMPARE(help->windowTitle(), QStringLiteral("Ringwarden Help"));
+
+    // Chosen again while it is open: the same window, as the user left it.
+    help->Text1->setText(original + QStringLiteral("my note"));
+    m_welcome->mnugethelp->trigger();
+    QCOMPARE(m_welcome->help(), help);
+    QVERIFY(help->Text1->text().endsWith(QStringLiteral("my note")));
+
+    // Closed, it comes back afresh: what was typed is gone.
+    help->close();
     m_welcome->mnugethelp->trigger();
     QVERIFY(m_welcome->help()->isVisible());
-    QVERIFY(m_welcome->help()->Text1->text().endsWith(QStringLiteral("my note")));
+    QCOMPARE(m_welcome->help()->Text1->text(), original);
     int helpWindows = 0;
     for (QWidget* window : QApplication::topLevelWidgets())
         helpWindows += qobject_cast<Qhelp*>(window) ? 1 : 0;
     QCOMPARE(helpWindows, 1);
-    help = m_welcome->help();
-    QCOMPARE(help->windowTitle(), QStringLiteral("Ringwarden Help"));
-    QVERIFY(help->Text1->text().trimmed().startsWith(QStringLiteral("Ringwarden  Help")));
 }
 
 void WelcomeTest::exitAndTheCloseBoxEndTheProgram_data()

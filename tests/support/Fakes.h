@@ -10,6 +10,7 @@
 #include <QLoggingCategory>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <functional>
 
 // A time in seconds as whole milliseconds, for comparing clock readings
 // that went through the program's single-precision waits.
@@ -38,10 +39,19 @@ private:
     int m_count = 0;
 };
 
-// Records the notices instead of showing them.
+// Records the notices instead of showing them, and the questions, which
+// stay open until the test answers them.
 class RecordingMessageBox final : public MessageBox
 {
 public:
+    struct Question
+    {
+        QString text;
+        QString detail;
+        QString accept;
+        QString reject;
+        std::function<void(bool)> answered;
+    };
     struct Notice
     {
         QString text;
@@ -66,8 +76,28 @@ public:
     }
     void clear() { m_notices.clear(); }
 
+    void ask(const QString& question, const QString& detail, const QString& accept,
+        const QString& reject, std::function<void(bool accepted)> answered) override
+    {
+        m_questions.append({ question, detail, accept, reject, std::move(answered) });
+    }
+    // Every question asked, answered or not.
+    const QList<Question>& questions() const { return m_questions; }
+    // Answers the oldest open question: `accept` picks its accept answer.
+    void answer(bool accept)
+    {
+        if (m_answered >= m_questions.size())
+            return;
+        const std::function<void(bool)> answered = m_questions.at(m_answered++).answered;
+        if (answered)
+            answered(accept);
+    }
+    int unanswered() const { return int(m_questions.size()) - m_answered; }
+
 private:
     QList<Notice> m_notices;
+    QList<Question> m_questions;
+    int m_answered = 0;
 };
 
 // Records the programs it is asked to start.

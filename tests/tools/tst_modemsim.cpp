@@ -140,6 +140,11 @@ private slots:
     void noCallerIdUnlessEnabled_data();
     void noCallerIdUnlessEnabled();
     void unformattedCallerId();
+    void eachKindTakesItsOwnCallerIdCommand_data();
+    void eachKindTakesItsOwnCallerIdCommand();
+    void forgetfulModemDropsCallerIdAfterACall();
+    void callerIdTiming_data();
+    void callerIdTiming();
     void ringCadence();
     void autoAnswerIsOnlyLogged();
     void logRecordsTraffic();
@@ -314,6 +319,114 @@ void TestModemSim::unformattedCallerId()
     QVERIFY(message.contains(QByteArray::fromHex("0108") + "03211405"));
     QVERIFY(message.contains(QByteArray::fromHex("0207") + "5551234"));
     QVERIFY(message.contains(QByteArray::fromHex("0708") + "JOHN DOE"));
+}
+
+void TestModemSim::eachKindTakesItsOwnCallerIdCommand_data()
+{
+    using Command = ModemSim::CallerIdCommand;
+    QTest::addColumn<Command>("kind");
+    QTest::addColumn<QByteArray>("taken");
+    QTest::newRow("+VCID") << Command::Vcid << QByteArray("at+vcid=1");
+    QTest::newRow("#CID") << Command::Cid << QByteArray("AT#CID=1");
+    QTest::newRow("%CCID") << Command::Ccid << QByteArray("AT%CCID=1");
+    QTest::newRow("none") << Command::None << QByteArray();
+}
+
+// Each kind answers OK to its own caller-ID command alone, and then reports callers.
+void TestModemSim::eachKindTakesItsOwnCallerIdCommand()
+{
+    QFETCH(ModemSim::CallerIdCommand, kind);
+    QFETCH(QByteArray, taken);
+    ModemSim::Options options;
+    options.callerIdCommand = kind;
+    ModemSim sim(options);
+    Line line(sim.slavePath());
+    line.command(sim, "ATE0\r");
+    QByteArray replies;
+    QByteArray expected;
+    for (const QByteArray command : { "at+vcid=1", "AT#CID=1", "AT%CCID=1" }) {
+        QVERIFY(line.send((command + '\r').toStdString()));
+        const QByteArray reply = command == taken ? "\r\nOK\r\n" : "\r\nERROR\r\n";
+        expected += reply;
+        replies += QByteArray::fromStdString(line.collect(sim, std::size_t(reply.size())));
+    }
+    QCOMPARE(replies, expected);
+    QCOMPARE(sim.callerIdOn(), !taken.isEmpty());
+
+    sim.startCall(fixedTime({}), 1, 10ms);
+    const std::string call
+        = line.collect(sim, [&](const std::string&) { return !sim.callInProgress(); });
+    QCOMPARE(count(call, "NMBR = 5551234"), taken.isEmpty() ? 0 : 1);
+}
+
+// Caller ID switches itself off at the end of each call; sent again, it is on for the next.
+void TestModemSim::forgetfulModemDropsCallerIdAfterACall()
+{
+    ModemSim::Options options;
+    options.callerIdCommand = ModemSim::CallerIdCommand::Cid;
+    options.forgetCallerId = true;
+    ModemSim sim(options);
+    Line line(sim.slavePath());
+    line.command(sim, "ATE0#CID=1\r");
+    std::vector<int> numbers;
+    for (const char* between : { "", "AT\r", "AT#CID=1\r" }) {
+        if (*between)
+            line.command(sim, between);
+        sim.startCall(fixedTime({}), 2, 10ms);
+        const std::string call
+            = line.collect(sim, [&](const std::string&) { return !sim.callInProgress(); });
+        QCOMPARE(count(call, "RING"), 2);
+        numbers.push_back(count(call, "NMBR"));
+    }
+    QCOMPARE(numbers, (std::vector<int> { 1, 0, 1 }));
+    QCOMPARE(events(sim, "cid-off").size(), 2u);
+    QVERIFY(!sim.callerIdOn());
+}
+
+void TestModemSim::callerIdTiming_data()
+{
+    QTest::addColumn<bool>("first");
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<QStringList>("expected");
+    const QString ring = "\r\nRING\r\n";
+    const QString named = "\r\nDATE = 0321\r\nTIME = 1405\r\nNMBR = 5551234\r\nNAME = JOHN "
+                          "DOE\r\n\r\n";
+    const QString unnamed = "\r\nDATE = 0321\r\nTIME = 1405\r\nNMBR = 5551234\r\n\r\n";
+    // What has come at 0, 1.9, 2, 2.9, 3, 6 s into the call.
+    QTest::newRow("with the first ring")
+        << false << 0 << QStringList { ring + named, "", "", "", "", ring };
+    QTest::newRow("3 s after the first ring")
+        << false << 3000 << QStringList { ring, "", "", "", named, ring };
+    QTest::newRow("before the first ring, without a name")
+        << true << 0 << QStringList { unnamed, "", ring, "", "", "" };
+}
+
+// When the caller-ID report comes, on the simulator's own clock (here the test's).
+void TestModemSim::callerIdTiming()
+{
+    QFETCH(bool, first);
+    QFETCH(int, delayMs);
+    QFETCH(QStringList, expected);
+    std::chrono::steady_clock::time_point now {};
+    ModemSim::Options options;
+    options.callerIdFirst = first;
+    options.callerIdDelay = std::chrono::milliseconds(delayMs);
+    options.clock = [&now] { return now; };
+    ModemSim sim(options);
+    Line line(sim.slavePath());
+    line.command(sim, "ATE0+VCID=1\r");
+
+    QStringList arrived;
+    const auto start = now;
+    for (const auto at : { 0ms, 1900ms, 2000ms, 2900ms, 3000ms, 6000ms }) {
+        now = start + at;
+        if (at == 0ms)
+            sim.startCall(fixedTime({}), 2, 6s);
+        // A few rounds of service: what is due arrives in the first.
+        arrived << QString::fromStdString(
+            line.collect(sim, [](const std::string&) { return true; }));
+    }
+    QCOMPARE(arrived, expected);
 }
 
 void TestModemSim::ringCadence()

@@ -52,11 +52,15 @@ constexpr Setting kSettings[] = {
     { "N", 1, 1 },   { "Q", 1, 0 },   { "V", 1, 1 },    { "W", 2, 0 },    { "X", 4, 4 },
     { "&C", 1, 1 },  { "&D", 3, 2 },  { "\\N", 7, 3 },  { "\\Q", 3, 3 },  { "\\T", 90, 0 },
     { "-C", 1, 0 },  { "-J", 1, 1 },  { "%C", 3, 3 },   { "\"H", 3, 3 },  { "+VCID", 2, 0 },
+    { "#CID", 2, 0 }, { "%CCID", 1, 0 },
 };
 // clang-format on
 
 // S-register power-on values; registers not listed start at 0.
 constexpr int kRegisterDefaults[] = { 0, 0, 43, 13, 10, 8, 2, 50, 2, 6, 14, 95, 50 };
+
+// The caller-ID commands of the modem kinds, in the order of ModemSim::CallerIdCommand.
+constexpr std::string_view kCallerIdNames[] = { "+VCID", "#CID", "%CCID" };
 
 const Setting* findSetting(std::string_view name)
 {
@@ -117,6 +121,7 @@ std::string ModemSim::systemError(std::string_view what, int error)
 ModemSim::ModemSim(Options options)
     : m_options(std::move(options))
 {
+    m_start = now();
     resetSettings();
 
     // Open the log
@@ -149,6 +154,23 @@ ModemSim::~ModemSim()
     closePty();
     if (m_logFile)
         std::fclose(m_logFile);
+}
+
+std::chrono::steady_clock::time_point ModemSim::now() const
+{
+    return m_options.clock ? m_options.clock() : Clock::now();
+}
+
+std::string_view ModemSim::callerIdName() const
+{
+    const auto kind = std::size_t(m_options.callerIdCommand);
+    return kind < std::size(kCallerIdNames) ? kCallerIdNames[kind] : std::string_view();
+}
+
+int ModemSim::callerIdMode() const
+{
+    const std::string_view name = callerIdName();
+    return name.empty() ? 0 : std::max(setting(name), 0);
 }
 
 // Opens a new pty pair and leaves its slave side in raw mode with nobody holding it.
@@ -261,7 +283,10 @@ void ModemSim::service(int timeoutMs, std::span<pollfd> extra)
     // Wait for input, a ring that falls due or one of the caller's descriptors
     int wait = std::max(timeoutMs, 0);
     if (m_call) {
-        const auto due = std::chrono::ceil<std::chrono::milliseconds>(m_call->next - Clock::now());
+        auto next = m_call->next;
+        if (m_call->callerIdAt)
+            next = std::min(next, *m_call->callerIdAt);
+        const auto due = std::chrono::ceil<std::chrono::milliseconds>(next - now());
         wait = std::min<int>(wait, int(std::max<std::chrono::milliseconds::rep>(due.count(), 0)));
     }
     const bool open = masterSeesSlave(); // logged below, after any data the program left
@@ -289,8 +314,13 @@ void ModemSim::service(int timeoutMs, std::span<pollfd> extra)
     }
     m_hungUp = false;
 
-    // Send the ring that is due, or end the call after its last one
-    if (m_call && Clock::now() >= m_call->next) {
+    // Send the caller ID that is due on its own, then the ring that is due, or end the call
+    // after its last one
+    if (m_call && m_call->callerIdAt && now() >= *m_call->callerIdAt) {
+        m_call->callerIdAt.reset();
+        sendCallerId();
+    }
+    if (m_call && now() >= m_call->next) {
         if (m_call->sent < m_call->rings)
             ring();
         else
@@ -405,13 +435,19 @@ std::string ModemSim::execute(std::string_view line)
             } else {
                 return failed();
             }
-        } else if (c == '+') {
+        } else if (c == '+' || c == '#' || (c == '%' && upper(line.substr(i, 5)) == "%CCID")) {
+            // An extended command: a prefix and a name
             const std::size_t start = i++;
             while (std::isalnum(static_cast<unsigned char>(at(i))))
                 ++i;
             const std::string name = upper(line.substr(start, i - start));
             const Setting* setting = findSetting(name);
-            if (!setting)
+            // A modem knows its own caller-ID command only
+            const bool otherKind
+                = std::find(std::begin(kCallerIdNames), std::end(kCallerIdNames), name)
+                    != std::end(kCallerIdNames)
+                && name != callerIdName();
+            if (!setting || otherKind)
                 return failed();
             if (at(i) == '=' && at(i + 1) == '?') {
                 i += 2;
@@ -465,8 +501,8 @@ std::string ModemSim::infoText(std::string_view text) const
     return cr + lf + std::string(text) + cr + lf;
 }
 
-// The caller-ID report for the current +VCID mode: formatted lines for 1, an MDMF message in
-// hex for 2.
+// The caller-ID report for the current caller-ID mode: formatted lines for 1, an MDMF message in
+// hex for 2. A callerIdFirst modem leaves the name out.
 std::string ModemSim::callerIdBlock(const CallerId& caller) const
 {
     std::string date = caller.date;
@@ -484,11 +520,11 @@ std::string ModemSim::callerIdBlock(const CallerId& caller) const
     const bool numberWithheld = caller.number == "P" || caller.number == "O";
     const bool nameWithheld = caller.name == "P" || caller.name == "O";
 
-    if (setting("+VCID") == 1) {
+    if (callerIdMode() == 1) {
         const std::string is = m_options.compactCallerId ? "=" : " = ";
         std::string out = "\r\nDATE" + is + date + "\r\nTIME" + is + time + "\r\nNMBR" + is
             + caller.number + "\r\n";
-        if (!caller.name.empty())
+        if (!caller.name.empty() && !m_options.callerIdFirst)
             out += "NAME" + is + caller.name + "\r\n";
         return out + "\r\n";
     }
@@ -517,9 +553,22 @@ std::string ModemSim::callerIdBlock(const CallerId& caller) const
 void ModemSim::startCall(const CallerId& caller, int rings, std::chrono::milliseconds interval)
 {
     endCall();
-    m_call = Call { caller, std::max(rings, 1), 0, interval, Clock::now() };
+    m_call = Call { caller, std::max(rings, 1), 0, interval, now(), {} };
     record(Kind::Event, "call " + caller.number);
+    if (m_options.callerIdFirst && callerIdOn()) {
+        sendCallerId();
+        m_call->next = now() + kCallerIdLead;
+        return;
+    }
     ring();
+}
+
+void ModemSim::sendCallerId()
+{
+    if (!m_call || !callerIdOn())
+        return;
+    record(Kind::Event, "cid");
+    send(callerIdBlock(m_call->caller));
 }
 
 // Sends the next RING, the caller-ID report after the first one, and answers (in the log only)
@@ -531,8 +580,14 @@ void ModemSim::ring()
     m_registers[1] = call.sent;
     record(Kind::Event, "ring " + std::to_string(call.sent));
     std::string out = resultCode(kRing);
-    if (call.sent == 1 && callerIdOn())
-        out += callerIdBlock(call.caller);
+    if (call.sent == 1 && !m_options.callerIdFirst && callerIdOn()) {
+        if (m_options.callerIdDelay.count() > 0) {
+            call.callerIdAt = now() + m_options.callerIdDelay;
+        } else {
+            record(Kind::Event, "cid");
+            out += callerIdBlock(call.caller);
+        }
+    }
     send(out);
 
     if (m_registers[0] > 0 && call.sent >= m_registers[0]) {
@@ -540,7 +595,7 @@ void ModemSim::ring()
         endCall();
         return;
     }
-    call.next = Clock::now() + call.interval;
+    call.next = now() + call.interval;
 }
 
 void ModemSim::stopCall()
@@ -555,6 +610,10 @@ void ModemSim::endCall()
     m_call.reset();
     m_registers[1] = 0;
     record(Kind::Event, "call-end");
+    if (m_options.forgetCallerId && callerIdOn()) {
+        m_settings[std::string(callerIdName())] = 0;
+        record(Kind::Event, "cid-off");
+    }
 }
 
 void ModemSim::writeRaw(std::string_view bytes)
@@ -595,7 +654,7 @@ void ModemSim::send(const std::string& bytes)
 
 void ModemSim::record(Kind kind, std::string data)
 {
-    const double seconds = std::chrono::duration<double>(Clock::now() - m_start).count();
+    const double seconds = std::chrono::duration<double>(now() - m_start).count();
     if (m_logFile) {
         static constexpr const char* kNames[] = { "rx", "tx", "cmd", "event" };
         const bool bytes = kind == Kind::Rx || kind == Kind::Tx;

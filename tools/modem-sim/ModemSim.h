@@ -6,11 +6,24 @@
 // and a caller-ID block. Everything is synchronous: nothing happens unless service() or one of
 // the call/write functions is called, so tests can drive it from their own thread.
 //
-// Commands: Z, &F, A (answers NO CARRIER), I<n>, S<n>=<v>, S<n>?, +VCID=<0-2>, +VCID?,
-// +VCID=?, and the commands that only store a number (E V Q W L M X B N H &C &D \N \Q \T -C
-// -J %C "H, ranges in ModemSim.cpp). Anything else answers ERROR, and so does a value out of
-// range. Z and &F restore the power-on state (E1 V1 Q0, +VCID=0, registers). A line that does
-// not start with AT (in any case) is echoed but gets no reply.
+// Commands: Z, &F, A (answers NO CARRIER), I<n>, S<n>=<v>, S<n>?, the caller-ID command of the
+// modem's kind with =<n>, ? and =? (see below), and the commands that only store a number (E V Q
+// W L M X B N H &C &D \N \Q \T -C -J %C "H, ranges in ModemSim.cpp). Anything else answers
+// ERROR, and so does a value out of range. Z and &F restore the power-on state (E1 V1 Q0, caller
+// ID off, registers). A line that does not start with AT (in any case) is echoed but gets no
+// reply.
+//
+// Modem kinds, for the ways real modems differ in caller ID (Options, and setters for later
+// calls):
+//   callerIdCommand  which command switches caller-ID reports on: +VCID=<0-2> (most voice
+//                    modems; the default), #CID=<0-2> (many Rockwell/Conexant, USR, TI and PCTel
+//                    based ones), %CCID=<0-1> (some others) or none; the other two answer ERROR
+//   forgetCallerId   caller ID drops back to off at the end of every call (event "cid-off"),
+//                    as some firmware does
+//   callerIdFirst    the report comes kCallerIdLead before the first RING and has no NAME line,
+//                    as on lines in the UK
+//   callerIdDelay    the report comes this long after the first RING instead of with it, as most
+//                    modems send it (about 3 s: the data is sent between the first two rings)
 //
 // Line and result formats (S3 = 13 and S4 = 10 unless changed):
 //   echo        while E1, every received byte is sent back as it arrives, the CR included
@@ -18,11 +31,11 @@
 //   V0 results  "0\r", "4\r", "2\r", "3\r"
 //   Q1          no result codes at all (information text still goes out)
 //   info text   V1 "\r\n<text>\r\n", V0 "<text>\r\n"; S<n>? answers three digits ("060")
-// Caller-ID block, sent once right after the first RING when +VCID=1:
+// Caller-ID block, sent once right after the first RING when caller ID is on (=1):
 //   "\r\nDATE = MMDD\r\nTIME = HHMM\r\nNMBR = <number>\r\nNAME = <name>\r\n\r\n"
 //   or, as other modems print it, without the blanks: "DATE=MMDD", "NMBR=<number>" ...
 //   A withheld caller has number and name "P", an out-of-area caller "O". The NAME line is left
-//   out when the name is empty. With +VCID=2 the same data goes out unformatted instead, as
+//   out when the name is empty. With =2 (+VCID, #CID) the same data goes out unformatted, as
 //   "\r\nMESG = <hex>\r\n\r\n": an MDMF message (type 80, length, parameters, checksum).
 //
 // Log format, one line per event, flushed after each line:
@@ -31,7 +44,8 @@
 //   tx     bytes written to the program in one write, same form
 //   cmd    one complete command line as text, without its terminating CR (LFs dropped)
 //   event  free text: "ready <slave>", "open", "hangup", "renew <slave>", "call <number>",
-//          "ring <n>", "would-answer", "call-end", "dropped <n> bytes"
+//          "ring <n>", "cid" (a caller-ID block), "would-answer", "call-end", "cid-off",
+//          "dropped <n> bytes"
 // Example:  0.412337 rx 41 54 5a 0d
 //
 // The line is "open" while some process holds the slave side open; the master then stops
@@ -42,6 +56,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <optional>
 #include <poll.h>
@@ -65,6 +80,15 @@ public:
         static CallerId outOfArea() { return { "O", "O", {}, {} }; }
     };
 
+    // The command that switches caller-ID reports on (see the modem kinds above).
+    enum class CallerIdCommand
+    {
+        Vcid, // +VCID
+        Cid, // #CID
+        Ccid, // %CCID
+        None
+    };
+
     struct Options
     {
         std::string linkPath; // symbolic link to the slave, made and removed by us; "" = none
@@ -75,6 +99,15 @@ public:
         bool renewOnHangup = false;
         // Caller-ID lines without blanks around the equals sign ("NMBR=5551234").
         bool compactCallerId = false;
+        // The modem kinds (see above).
+        CallerIdCommand callerIdCommand = CallerIdCommand::Vcid;
+        bool forgetCallerId = false;
+        bool callerIdFirst = false;
+        std::chrono::milliseconds callerIdDelay { 0 };
+        // Where rings and the log's times take the time from: steady_clock when empty. Tests
+        // pass a clock of their own to ring on their time; waits for the program to read stay
+        // in real time.
+        std::function<std::chrono::steady_clock::time_point()> clock {};
     };
 
     enum class Kind
@@ -94,6 +127,8 @@ public:
 
     static constexpr int kDefaultRings = 4;
     static constexpr std::chrono::milliseconds kDefaultRingInterval { 6000 };
+    // How long before the first RING a callerIdFirst modem reports the caller.
+    static constexpr std::chrono::milliseconds kCallerIdLead { 2000 };
 
     // Opens the pty, puts its slave side in raw mode (no echo, no CR/LF mapping), creates the
     // link and the log file. Throws std::runtime_error naming the failed step and the system's
@@ -116,7 +151,9 @@ public:
     void service(int timeoutMs, std::span<pollfd> extra = {});
 
     // Starts a call: logs "call <number>", sends the first RING (and the caller-ID block when
-    // reporting is on) at once; service() sends the rest every interval. The call ends one
+    // reporting is on) at once; service() sends the rest every interval. A callerIdFirst modem
+    // sends the block at once and the first RING kCallerIdLead later; with a callerIdDelay the
+    // block follows the first RING by that long. The call ends one
     // interval after the last ring, when the ring count reaches a non-zero S0 (logged as
     // "would-answer"), on ATA, or on stopCall(). A call already in progress is ended first.
     // Fewer than one ring counts as one.
@@ -125,6 +162,11 @@ public:
     void stopCall();
     // Switches the caller-ID lines between "NMBR = 5551234" and "NMBR=5551234" for later calls.
     void setCompactCallerId(bool compact) { m_options.compactCallerId = compact; }
+    // Change the modem's kind; they apply from the next command or call on.
+    void setCallerIdCommand(CallerIdCommand command) { m_options.callerIdCommand = command; }
+    void setForgetCallerId(bool forget) { m_options.forgetCallerId = forget; }
+    void setCallerIdFirst(bool first) { m_options.callerIdFirst = first; }
+    void setCallerIdDelay(std::chrono::milliseconds delay) { m_options.callerIdDelay = delay; }
     bool callInProgress() const { return m_call.has_value(); }
 
     // Sends bytes to the program as they are (line noise, unsolicited reports).
@@ -135,9 +177,11 @@ public:
     const std::string& received() const { return m_received; }
     const std::vector<LogEntry>& log() const { return m_log; }
     bool echoOn() const { return setting("E") == 1; }
-    bool callerIdOn() const { return setting("+VCID") != 0; }
+    // True while the modem reports callers (its kind's caller-ID command is set above 0).
+    bool callerIdOn() const { return callerIdMode() > 0; }
     int registerValue(int n) const;
-    // Value of a command setting by its name as typed, e.g. "V", "&D", "\\N", "+VCID"; -1 if none.
+    // Value of a command setting by its name as typed, e.g. "V", "&D", "\\N", "+VCID", "#CID";
+    // -1 if none.
     int setting(std::string_view name) const;
 
     // The one place that turns errno into text: "<what>: <system message>".
@@ -151,8 +195,15 @@ private:
         int sent = 0;
         std::chrono::milliseconds interval {};
         std::chrono::steady_clock::time_point next;
+        // When the caller-ID block is still to come on its own.
+        std::optional<std::chrono::steady_clock::time_point> callerIdAt;
     };
 
+    std::chrono::steady_clock::time_point now() const;
+    // The caller-ID command's name for this kind ("+VCID", "#CID", "%CCID"; "" for none), and
+    // its value (0 when off or when the modem has none).
+    std::string_view callerIdName() const;
+    int callerIdMode() const;
     void openPty();
     void closePty();
     void makeLink();
@@ -165,6 +216,7 @@ private:
     std::string resultCode(int code) const;
     std::string infoText(std::string_view text) const;
     std::string callerIdBlock(const CallerId& caller) const;
+    void sendCallerId();
     void ring();
     void endCall();
     void resetSettings();
@@ -178,7 +230,7 @@ private:
     bool m_lineOpen = false;
     bool m_hungUp = false; // a hang-up was seen that service() has not acted on yet
     std::FILE* m_logFile = nullptr;
-    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point m_start;
 
     std::string m_lineBuffer;
     std::map<std::string, int, std::less<>> m_settings;

@@ -7,11 +7,17 @@
 //   call-private               a caller who withholds the number ("P")
 //   call-out-of-area           a caller whose number is not available ("O")
 //   compact-caller-id on|off   caller-ID lines of later calls without / with blanks around "="
+//   caller-id-command KIND     the caller-ID command the modem takes: vcid, cid, ccid or none
+//   forget-caller-id on|off    caller ID switches itself off at the end of each call
+//   caller-id-first on|off     caller ID before the first RING, without a NAME line
+//   caller-id-delay SECONDS    caller ID that long after the first RING (0: with it)
 //   stop                       the caller hangs up
 //   quit                       end the simulator
 // --rings and --ring-interval apply to every call; --compact-caller-id starts with the lines
-// printed without blanks ("NMBR=5551234"). --renew-on-hangup gives each program that
-// opens the line a fresh pty behind the --link path (see ModemSim::Options).
+// printed without blanks ("NMBR=5551234"); --caller-id-command, --forget-caller-id,
+// --caller-id-first and --caller-id-delay choose the modem's kind from the start (see
+// ModemSim.h). --renew-on-hangup gives each program that opens the line a fresh pty behind the
+// --link path (see ModemSim::Options). --help describes all of it.
 // SIGTERM, SIGINT and SIGHUP end it too; the link and the FIFO it created are removed.
 // Exit status: 0 when stopped, 1 when the pty, link, log or FIFO cannot be set up, 2 for a bad
 // command line.
@@ -40,7 +46,45 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kUsage
     = "usage: modem-sim [--link PATH] [--log FILE] [--control FIFO] [--call-after SECONDS]\n"
       "                 [--number N] [--name NAME] [--rings N] [--ring-interval SECONDS]\n"
-      "                 [--exit-after SECONDS] [--renew-on-hangup] [--compact-caller-id]\n";
+      "                 [--exit-after SECONDS] [--renew-on-hangup] [--compact-caller-id]\n"
+      "                 [--caller-id-command vcid|cid|ccid|none] [--forget-caller-id]\n"
+      "                 [--caller-id-first] [--caller-id-delay SECONDS]\n";
+
+constexpr const char* kHelp
+    = "\n"
+      "A Hayes/V.250 voice modem on a pseudo-terminal. Prints the terminal's path once ready.\n"
+      "\n"
+      "  --link PATH            a symbolic link to the terminal, made and removed by us\n"
+      "  --log FILE             every byte in and out, command and event, with its time\n"
+      "  --control FIFO         a FIFO taking the commands below, one a line\n"
+      "  --call-after SECONDS   a call that long after the start, from --number and --name\n"
+      "  --number N, --name NAME   that call's caller (5551234, JOHN DOE)\n"
+      "  --rings N              rings per call (4)\n"
+      "  --ring-interval SECONDS   between two rings (6)\n"
+      "  --exit-after SECONDS   end that long after the start\n"
+      "  --renew-on-hangup      a fresh terminal behind --link after each hang-up\n"
+      "  --compact-caller-id    caller-ID lines without blanks around \"=\" (NMBR=5551234)\n"
+      "\n"
+      "The modem's kind, as real modems differ in caller ID:\n"
+      "  --caller-id-command vcid|cid|ccid|none\n"
+      "                         the command that switches caller ID on: AT+VCID=1 (vcid, the\n"
+      "                         default), AT#CID=1 (cid), AT%CCID=1 (ccid) or none at all; the\n"
+      "                         others answer ERROR\n"
+      "  --forget-caller-id     caller ID switches itself off at the end of every call\n"
+      "  --caller-id-first      caller ID comes 2 s before the first RING, without a NAME line\n"
+      "  --caller-id-delay SECONDS   caller ID comes that long after the first RING\n"
+      "\n"
+      "Commands on the control FIFO:\n"
+      "  call <number> [name...]    a call from that number (no NAME line without a name)\n"
+      "  call-private               a caller who withholds the number (\"P\")\n"
+      "  call-out-of-area           a caller whose number is not available (\"O\")\n"
+      "  compact-caller-id on|off   caller-ID lines of later calls without / with blanks\n"
+      "  caller-id-command vcid|cid|ccid|none   as the option, from the next command on\n"
+      "  forget-caller-id on|off    as the option\n"
+      "  caller-id-first on|off     as the option, for later calls\n"
+      "  caller-id-delay SECONDS    as the option, for later calls (0: with the first RING)\n"
+      "  stop                       the caller hangs up\n"
+      "  quit                       end the simulator\n";
 
 struct Arguments
 {
@@ -53,6 +97,26 @@ struct Arguments
     std::chrono::milliseconds interval = ModemSim::kDefaultRingInterval;
     bool showHelp = false;
 };
+
+// A caller-ID command kind by its name. Returns nothing for an unknown name.
+std::optional<ModemSim::CallerIdCommand> parseCallerIdCommand(std::string_view name)
+{
+    using Command = ModemSim::CallerIdCommand;
+    if (name == "vcid")
+        return Command::Vcid;
+    if (name == "cid")
+        return Command::Cid;
+    if (name == "ccid")
+        return Command::Ccid;
+    if (name == "none")
+        return Command::None;
+    return std::nullopt;
+}
+
+std::chrono::milliseconds toMilliseconds(double seconds)
+{
+    return std::chrono::milliseconds(std::llround(seconds * 1000));
+}
 
 // A number of seconds: finite, not negative. Returns nothing for anything else.
 std::optional<double> parseSeconds(const char* text)
@@ -82,8 +146,17 @@ std::optional<Arguments> parseArguments(int argc, char** argv)
             args.sim.compactCallerId = true;
             continue;
         }
+        if (option == "--forget-caller-id") {
+            args.sim.forgetCallerId = true;
+            continue;
+        }
+        if (option == "--caller-id-first") {
+            args.sim.callerIdFirst = true;
+            continue;
+        }
         static const std::string_view kValueOptions[] = { "--link", "--log", "--control",
-            "--number", "--name", "--call-after", "--exit-after", "--ring-interval", "--rings" };
+            "--number", "--name", "--call-after", "--exit-after", "--ring-interval", "--rings",
+            "--caller-id-command", "--caller-id-delay" };
         if (std::find(std::begin(kValueOptions), std::end(kValueOptions), option)
             == std::end(kValueOptions)) {
             std::fprintf(stderr, "modem-sim: unknown option %s\n%s", option.c_str(), kUsage);
@@ -115,7 +188,17 @@ std::optional<Arguments> parseArguments(int argc, char** argv)
             const auto seconds = parseSeconds(value);
             ok = seconds && *seconds > 0;
             if (ok)
-                args.interval = std::chrono::milliseconds(std::llround(*seconds * 1000));
+                args.interval = toMilliseconds(*seconds);
+        } else if (option == "--caller-id-command") {
+            const auto command = parseCallerIdCommand(value);
+            ok = command.has_value();
+            if (ok)
+                args.sim.callerIdCommand = *command;
+        } else if (option == "--caller-id-delay") {
+            const auto seconds = parseSeconds(value);
+            ok = seconds.has_value();
+            if (ok)
+                args.sim.callerIdDelay = toMilliseconds(*seconds);
         } else { // --rings
             const std::string_view text(value);
             const auto [end, error]
@@ -209,6 +292,14 @@ bool runCommand(const std::string& line, ModemSim& sim, const Arguments& args)
         sim.startCall(ModemSim::CallerId::outOfArea(), args.rings, args.interval);
     } else if (verb == "compact-caller-id" && (rest == "on" || rest == "off")) {
         sim.setCompactCallerId(rest == "on");
+    } else if (verb == "caller-id-command" && parseCallerIdCommand(rest)) {
+        sim.setCallerIdCommand(*parseCallerIdCommand(rest));
+    } else if (verb == "forget-caller-id" && (rest == "on" || rest == "off")) {
+        sim.setForgetCallerId(rest == "on");
+    } else if (verb == "caller-id-first" && (rest == "on" || rest == "off")) {
+        sim.setCallerIdFirst(rest == "on");
+    } else if (verb == "caller-id-delay" && parseSeconds(rest.c_str())) {
+        sim.setCallerIdDelay(toMilliseconds(*parseSeconds(rest.c_str())));
     } else if (verb == "stop") {
         sim.stopCall();
     } else if (verb == "quit") {
@@ -287,6 +378,7 @@ int main(int argc, char** argv)
         return 2;
     if (args->showHelp) {
         std::fputs(kUsage, stdout);
+        std::fputs(kHelp, stdout);
         return 0;
     }
     try {
