@@ -18,12 +18,18 @@ function find(node, wanted, depth) {
     return null;
 }
 
-const desktop = Atspi.get_desktop(0);
+// The program registers with the accessibility bus a moment after its
+// window shows: asked again for up to ten seconds.
 let item = null;
-for (let i = 0; i < desktop.get_child_count() && !item; i++) {
-    const app = desktop.get_child_at_index(i);
-    if (app && app.get_name() === 'ringwarden')
-        item = find(app, (n) => n.get_name().replace('&', '') === 'Start Listening', 0);
+for (let tries = 0; tries < 20 && !item; tries++) {
+    const desktop = Atspi.get_desktop(0);
+    for (let i = 0; i < desktop.get_child_count() && !item; i++) {
+        const app = desktop.get_child_at_index(i);
+        if (app && app.get_name() === 'ringwarden')
+            item = find(app, (n) => n.get_name().replace('&', '') === 'Start Listening', 0);
+    }
+    if (!item)
+        imports.gi.GLib.usleep(500000);
 }
 if (!item) {
     print('Start Listening not found');
