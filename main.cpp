@@ -1,4 +1,5 @@
 #include "MediaPlayer.h"
+#include "Platform.h"
 #include "QtMessageBox.h"
 #include "Runtime.h"
 #include "StartOptions.h"
@@ -24,7 +25,9 @@ int main(int argc, char* argv[])
     }
 
     QtMediaPlayer::prepareBackend();
-    QApplication app(argc, argv);
+    // On the X server wherever one answers, XWayland included (Platform.h).
+    Platform::Arguments platformArguments(argc, argv);
+    QApplication app(platformArguments.count(), platformArguments.values());
     QApplication::setApplicationName(QStringLiteral("ringwarden"));
     // Lets the desktop match the windows to the menu entry and its icon.
     QApplication::setDesktopFileName(QStringLiteral("org.ringwarden.Ringwarden"));

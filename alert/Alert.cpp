@@ -8,6 +8,7 @@
 #include "Logging.h"
 #include "MediaPlayer.h"
 #include "Module2.h"
+#include "Placement.h"
 #include "RingTones.h"
 #include "Runtime.h"
 #include "StatusIcon.h"
@@ -21,6 +22,7 @@
 #include <QFontDatabase>
 #include <QIcon>
 #include <QLocale>
+#include <QWindow>
 #include <algorithm>
 #include <limits>
 
@@ -102,6 +104,11 @@ Alert::Alert(QWidget* parent)
     connect(Command3, &QPushButton::clicked, this, &Alert::Command3_Click);
 
     addCallListener(m_callNotifier.get());
+
+    // An alert box to the window manager, so that a tiling one floats it
+    // over the user's work at a ring.
+    winId();
+    Placement::declareDialog(windowHandle());
 }
 
 Alert::~Alert() = default;
@@ -196,6 +203,9 @@ void Alert::callEnded()
                                           .arg(m_call.serial)
                                           .arg(m_call.rings);
         const Call ended = m_call;
+        // Another station's call may still be ringing here.
+        if (m_remoteCalls.isEmpty())
+            endAlertPlacement();
         tellListeners([&](CallListener& listener) { listener.callEnded(ended); });
     }
     m_inCall = false;
@@ -242,9 +252,48 @@ QString Alert::stateCaption() const
 
 void Alert::warn(const QString& caption)
 {
-    setVisible(true);
-    raise();
+    comeForward(false);
     setWindowTitle(caption);
+}
+
+void Alert::comeForward(bool above)
+{
+    // Shown without activation: the keyboard stays where the user is, and
+    // no desktop is asked for a focus it would refuse with an "is ready"
+    // banner. (The show at Start Listening asks for activation: it follows
+    // the user's own click.)
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    if (above)
+        holdAbove(true);
+    setVisible(true);
+    const bool raised = Placement::raiseWithoutActivating(windowHandle());
+    qCDebug(lcDesktop).noquote() << "Alert window forward:"
+                                 << (heldAbove() ? "above the others," : "normal stacking,")
+                                 << (raised ? "raised" : "the window manager stacks it");
+}
+
+void Alert::holdAbove(bool above)
+{
+    Qt::WindowFlags flags = windowFlags();
+    flags.setFlag(Qt::WindowStaysOnTopHint, above);
+    // setWindowFlags would re-create the native window and hide it: the
+    // widget's record is changed alone, and the native window is told in
+    // place.
+    overrideWindowFlags(flags);
+    Placement::keepAbove(windowHandle(), above);
+}
+
+bool Alert::heldAbove() const
+{
+    return windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+}
+
+void Alert::endAlertPlacement()
+{
+    if (heldAbove())
+        qCDebug(lcDesktop) << "Alert window back to normal stacking";
+    holdAbove(false);
+    m_desktop->letScreenSleep();
 }
 
 Visual* Alert::visual() const
@@ -303,10 +352,15 @@ void Alert::txtOut_Change()
 
 void Alert::ringReaction(const Call& call, const QString& what)
 {
+    // The band first: its first load handles pending events, which must
+    // not see this window shown yet (an activation would clear the pass's
+    // text).
     showVisual();
-    // Back into view, also after "Stealth mode" hid the window.
-    setVisible(true);
-    raise();
+    // Back into view and in front, also after "Stealth mode" hid the
+    // window, until the call ends; the band stays over it.
+    comeForward(true);
+    if (m_visual)
+        m_visual->raise();
     Command1->setVisible(false);
     move(x(), 0);
     setWindowTitle(QStringLiteral("The Phone is ringing now"));
@@ -413,6 +467,8 @@ void Alert::remoteCallEnded(const Call& call)
     }
     qCDebug(lcAlert).noquote()
         << QStringLiteral("call %1 of station %2 ended").arg(call.serial).arg(call.station);
+    if (!m_inCall && m_remoteCalls.isEmpty())
+        endAlertPlacement();
     tellListeners([&](CallListener& listener) { listener.callEnded(call); });
 }
 
@@ -457,6 +513,9 @@ void Alert::dismissRing()
     if (MMControl1)
         MMControl1->setCommand(QStringLiteral("Close"));
     m_dismissed = true;
+    // Nothing of the alert stays in the way: the window is an ordinary one
+    // again and the screen may sleep.
+    endAlertPlacement();
     Command1->setVisible(true);
     // A warning about the modem stays until the modem is back.
     if (m_state == WatchState::Listening)

@@ -29,6 +29,13 @@ class Visual;
 // is shown, this window comes back into view at the top of the screen, and
 // the chosen ring tone plays when the play-sound flag is set.
 //
+// In front without the keyboard: at a ring reaction the window is shown
+// without asking to be activated and put into the window manager's "above"
+// state, so it stays over the window the user works in, which keeps the
+// keyboard. The call's end (or endAlertPlacement) puts it back to a normal
+// window where it is. A modem lost or mute brings it into view the same
+// way, without the above state.
+//
 // The ring count lives in the hidden text box `Text1` and the play-sound
 // flag in the hidden check box `Check1`, which the settings window sets.
 // Closing this window, or clicking the band, closes the port and ends the
@@ -141,6 +148,14 @@ public:
     // the band forgets its caller when it shows it.
     void remoteCallEnded(const Call& call);
     bool homeNetworkOnly() const { return m_networkOnly; }
+    // Ends what a ring reaction put in place for the alert: the window
+    // leaves the "above" state (it stays shown where it is) and the screen
+    // may go idle again. Done at the end of each call; also for a band the
+    // user clicked away while listening goes on. The next ring reaction puts
+    // both back.
+    void endAlertPlacement();
+    // Whether the window is held above the others for a ring.
+    bool heldAbove() const;
 
     // Tells `listener` of every call from now on; it must outlive this
     // window or be removed first.
@@ -239,6 +254,11 @@ private:
     void warn(const QString& caption);
     // Captions a station without a modem by what it hears.
     void showHomeNetwork();
+    // Shows the window without asking for the keyboard and brings it to the
+    // front (`above`: held in the above state until endAlertPlacement).
+    void comeForward(bool above);
+    // Puts the window into the above state or takes it out, in place.
+    void holdAbove(bool above);
     void setWatchState(WatchState state);
     // Calls `tell` on every listener, in the order they were added.
     template <typename Tell> void tellListeners(Tell tell);

@@ -50,6 +50,9 @@ void CallNotifier::callerIdentified(const Call& call)
 
 void CallNotifier::callEnded(const Call& call)
 {
+    // Also when the wake was switched off during the call: nothing held is
+    // left behind.
+    m_session.letScreenSleep();
     // The notification stays up; only the next call of this number gets
     // its own.
     if (isShown(call))

@@ -7,13 +7,14 @@
 class DesktopSession;
 
 // Carries each ring beyond the program's own windows: it wakes the screen at
-// every ring reaction and keeps one desktop notification per call (a call
-// is its station and its serial: another station's call 1 is not this
-// computer's), shown at the call's first ring reaction and changed in place
-// when its caller becomes known or changes. A new call gets a new
-// notification, which starts without a caller: an earlier call's caller is
-// never shown for it. Once a call has ended, a call of the same station and
-// serial (a station that started again) is a new one.
+// every ring reaction, keeping it awake until the call ends, and keeps one
+// desktop notification per call (a call is its station and its serial:
+// another station's call 1 is not this computer's), shown at the call's
+// first ring reaction and changed in place when its caller becomes known or
+// changes. A new call gets a new notification, which starts without a
+// caller: an earlier call's caller is never shown for it. Once a call has
+// ended, a call of the same station and serial (a station that started
+// again) is a new one.
 //
 // Both parts can be switched off in the store, "Software\Ringwarden\Alert",
 // values "WakeScreen" and "Notify": "0" switches off, anything else (or no
@@ -26,6 +27,7 @@ public:
 
     void ringReaction(const Call& call) override;
     void callerIdentified(const Call& call) override;
+    // Lets the screen sleep again; the notification stays until dismissed.
     void callEnded(const Call& call) override;
 
 private:

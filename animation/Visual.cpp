@@ -122,6 +122,11 @@ void Visual::Form_Load()
     const int widthTwips
         = m_screenWidthTwips > 0 ? m_screenWidthTwips : Runtime::ScreenWidthTwips();
     resize(pixelsX(widthTwips), height());
+    // A Wayland compositor ignores the bypass and places the band as an
+    // ordinary window; a tiling one (sway) would squeeze it into a column.
+    // A fixed size lets it float at its full width there.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        setFixedSize(size());
 
     // picScr: the middle third of the band
     const double innerHeightTwips

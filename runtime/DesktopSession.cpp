@@ -1,5 +1,8 @@
 #include "DesktopSession.h"
 
+#include "BusNames.h"
+#include "Logging.h"
+
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -19,6 +22,18 @@ const QString kNotificationsPath = QStringLiteral("/org/freedesktop/Notification
 const QString kScreenSaver = QStringLiteral("org.freedesktop.ScreenSaver");
 const QString kGnomeScreenSaver = QStringLiteral("org.gnome.ScreenSaver");
 const QString kLogin = QStringLiteral("org.freedesktop.login1");
+const QString kSessionManager = QStringLiteral("org.gnome.SessionManager");
+// GsmInhibitorFlag: "inhibit the session being marked as idle".
+constexpr uint kInhibitIdle = 8;
+
+// A call to a desktop service that must never start it.
+QDBusMessage serviceCall(
+    const QString& service, const QString& path, const QString& interface, const QString& method)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(service, path, interface, method);
+    message.setAutoStartService(false);
+    return message;
+}
 
 // The icon as the "image-data" hint: (iiibiiay) width, height, row stride,
 // alpha, bits per sample, channels, RGBA bytes.
@@ -53,10 +68,16 @@ SystemDesktopSession::SystemDesktopSession(
     // installs a handler of the same kind.
     if (m_display)
         XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    m_names
+        = new BusNames(m_sessionBus, { kScreenSaver, kGnomeScreenSaver, kSessionManager }, this);
 }
 
 SystemDesktopSession::~SystemDesktopSession()
 {
+    // An inhibitor left behind would keep the screen on; the session
+    // manager also drops it once our bus connection is gone.
+    m_awakeWanted = false;
+    uninhibitIdle();
     if (m_display)
         XCloseDisplay(m_display);
 }
@@ -67,12 +88,78 @@ void SystemDesktopSession::wakeScreen()
 
     // The freedesktop screen saver, at both paths desktops export it on.
     // The answers are not examined: a desktop without it just says no.
-    for (const QString& path :
-        { QStringLiteral("/org/freedesktop/ScreenSaver"), QStringLiteral("/ScreenSaver") }) {
-        m_sessionBus.asyncCall(QDBusMessage::createMethodCall(
-            kScreenSaver, path, kScreenSaver, QStringLiteral("SimulateUserActivity")));
-    }
+    m_names->whenKnown(kScreenSaver, [this](bool owned) {
+        if (!owned)
+            return;
+        for (const QString& path :
+            { QStringLiteral("/org/freedesktop/ScreenSaver"), QStringLiteral("/ScreenSaver") }) {
+            m_sessionBus.asyncCall(serviceCall(
+                kScreenSaver, path, kScreenSaver, QStringLiteral("SimulateUserActivity")));
+        }
+    });
 
+    m_names->whenKnown(kGnomeScreenSaver, [this](bool owned) {
+        if (owned)
+            liftGnomeCurtain();
+    });
+
+    // The rings of a call come seconds apart, but the idle time runs
+    // between them on GNOME: hold the session awake until the call ends.
+    m_awakeWanted = true;
+    m_names->whenKnown(kSessionManager, [this](bool owned) {
+        if (owned)
+            inhibitIdle();
+    });
+}
+
+void SystemDesktopSession::letScreenSleep()
+{
+    m_awakeWanted = false;
+    uninhibitIdle();
+}
+
+void SystemDesktopSession::inhibitIdle()
+{
+    if (!m_awakeWanted || m_inhibitAsked || m_inhibitCookie)
+        return;
+    QDBusMessage inhibit = serviceCall(kSessionManager, QStringLiteral("/org/gnome/SessionManager"),
+        kSessionManager, QStringLiteral("Inhibit"));
+    inhibit << QStringLiteral("org.ringwarden.Ringwarden") << uint(0)
+            << QStringLiteral("The phone is ringing") << kInhibitIdle;
+    m_inhibitAsked = true;
+    auto* watcher = new QDBusPendingCallWatcher(m_sessionBus.asyncCall(inhibit), this);
+    connect(
+        watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* call) {
+            call->deleteLater();
+            m_inhibitAsked = false;
+            const QDBusPendingReply<uint> reply = *call;
+            if (reply.isError()) {
+                qCDebug(lcDesktop).noquote()
+                    << "the session manager refused the idle inhibitor:" << reply.error().message();
+                return;
+            }
+            m_inhibitCookie = reply.value();
+            qCDebug(lcDesktop) << "idle inhibited while the call lasts, cookie" << *m_inhibitCookie;
+            // The call ended while the answer was on its way.
+            if (!m_awakeWanted)
+                uninhibitIdle();
+        });
+}
+
+void SystemDesktopSession::uninhibitIdle()
+{
+    if (!m_inhibitCookie)
+        return;
+    QDBusMessage uninhibit = serviceCall(kSessionManager,
+        QStringLiteral("/org/gnome/SessionManager"), kSessionManager, QStringLiteral("Uninhibit"));
+    uninhibit << *m_inhibitCookie;
+    m_sessionBus.asyncCall(uninhibit);
+    qCDebug(lcDesktop) << "idle inhibitor" << *m_inhibitCookie << "released";
+    m_inhibitCookie.reset();
+}
+
+void SystemDesktopSession::liftGnomeCurtain()
+{
     // GNOME: SetActive(false) lifts the curtain, but on a locked session it
     // unlocks too, so ask logind first and only go on when it says
     // "not locked". No answer, or any doubt, leaves GNOME alone (its lock
@@ -91,9 +178,9 @@ void SystemDesktopSession::wakeScreen()
             const QVariant locked = reply.value().variant();
             if (locked.metaType() != QMetaType::fromType<bool>() || locked.toBool())
                 return;
-            QDBusMessage setActive = QDBusMessage::createMethodCall(kGnomeScreenSaver,
-                QStringLiteral("/org/gnome/ScreenSaver"), kGnomeScreenSaver,
-                QStringLiteral("SetActive"));
+            QDBusMessage setActive
+                = serviceCall(kGnomeScreenSaver, QStringLiteral("/org/gnome/ScreenSaver"),
+                    kGnomeScreenSaver, QStringLiteral("SetActive"));
             setActive << false;
             m_sessionBus.asyncCall(setActive);
         });

@@ -4,7 +4,9 @@
 #include <QImage>
 #include <QObject>
 #include <QString>
+#include <optional>
 
+class BusNames;
 struct _XDisplay;
 
 // The user's desktop session as the program reaches it on a ring: the screen
@@ -19,8 +21,15 @@ public:
     virtual ~DesktopSession() = default;
 
     // Ends a running screen saver and switches the monitor on, as a key press
-    // would. A locked screen stays locked: this never unlocks anything.
+    // would, and keeps the screen from going idle until letScreenSleep where
+    // the desktop needs to be asked for that. A locked screen stays locked:
+    // this never unlocks anything.
     virtual void wakeScreen() = 0;
+
+    // The call is over: what wakeScreen holds is let go, so the screen
+    // blanks again when the desktop's idle time says so. Does nothing when
+    // nothing is held.
+    virtual void letScreenSleep() = 0;
 
     // Shows a new notification with `summary` and `body` that stays until
     // the person dismisses it, marked critical so that it shows over
@@ -34,7 +43,9 @@ public:
 };
 
 // The real session, through the X server named by $DISPLAY and the D-Bus
-// session bus (and the system bus for the lock state):
+// session bus (and the system bus for the lock state). A service on the
+// session bus is called only while its name has an owner (BusNames), and
+// never started by D-Bus activation:
 // - wakeScreen: the X server's screen saver is reset (XForceScreenSaver with
 //   ScreenSaverReset) and, when the server has the DPMS extension and DPMS is
 //   on, the monitor is forced on; org.freedesktop.ScreenSaver
@@ -42,13 +53,18 @@ public:
 //   /ScreenSaver (KDE, Xfce, Cinnamon, MATE, LXQt); GNOME's curtain is
 //   lifted with org.gnome.ScreenSaver SetActive(false), but only after
 //   logind has said that the session is not locked, since GNOME Shell
-//   unlocks a locked session on that call.
+//   unlocks a locked session on that call. Where org.gnome.SessionManager
+//   runs (GNOME, which has no SimulateUserActivity, and the session managers
+//   that speak its interface), an Inhibit with the idle flag keeps the
+//   session from going idle until letScreenSleep calls Uninhibit: one
+//   inhibitor at a time, however many rings.
 // - notify / updateNotification: org.freedesktop.Notifications Notify with
 //   the program's name and icon (the "image-data" hint), urgency critical,
 //   category "x-ringwarden.call" and no timeout. The server's id for the
 //   notification comes back asynchronously; an update asked for before it
 //   has come is sent as soon as it arrives, so it still replaces the right
-//   notification.
+//   notification. Notifications may start their server by D-Bus activation
+//   (Xfce's and LXQt's start that way).
 class SystemDesktopSession final : public QObject, public DesktopSession
 {
     Q_OBJECT
@@ -61,11 +77,15 @@ public:
     ~SystemDesktopSession() override;
 
     void wakeScreen() override;
+    void letScreenSleep() override;
     void notify(const QString& summary, const QString& body) override;
     void updateNotification(const QString& summary, const QString& body) override;
 
 private:
     void wakeX11();
+    void liftGnomeCurtain();
+    void inhibitIdle();
+    void uninhibitIdle();
     void sendNotify(uint replacesId, const QString& summary, const QString& body);
     void notifyAnswered(quint64 request, uint id);
 
@@ -74,6 +94,14 @@ private:
     QDBusConnection m_sessionBus;
     QDBusConnection m_systemBus;
     _XDisplay* m_display = nullptr;
+    // Owners of the session bus's screen saver and session services.
+    BusNames* m_names = nullptr;
+
+    // GNOME's idle inhibitor: whether one is wanted (from wakeScreen to
+    // letScreenSleep), asked for, and its cookie once held.
+    bool m_awakeWanted = false;
+    bool m_inhibitAsked = false;
+    std::optional<uint> m_inhibitCookie;
 
     // The server's id of the notification shown last (0: none known).
     uint m_notificationId = 0;

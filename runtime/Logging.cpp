@@ -9,6 +9,7 @@ Q_LOGGING_CATEGORY(lcAlert, "ringwarden.alert", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcPlayer, "ringwarden.player", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcStore, "ringwarden.store", QtWarningMsg)
 Q_LOGGING_CATEGORY(lcNetwork, "ringwarden.network", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcDesktop, "ringwarden.desktop", QtWarningMsg)
 
 namespace Logging {
 

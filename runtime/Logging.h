@@ -4,8 +4,9 @@
 #include <QString>
 
 // The program's diagnostics, for someone finding out why a modem stays
-// silent or a tone does not play. Six logging categories, each silent at
-// debug and info level unless switched on, for example with
+// silent, a tone does not play, the band is not in front or the home
+// network is not heard. Seven logging categories, each silent at debug and
+// info level unless switched on, for example with
 //
 //     QT_LOGGING_RULES='ringwarden.*=true' ringwarden
 //
@@ -25,6 +26,9 @@
 // - ringwarden.network: the home network's broker reached, lost and regained
 //   (lost and regained also without any rule), each message published and
 //   each message from another station taken or dropped, with the reason.
+// - ringwarden.desktop: the window-system platform chosen and why, the
+//   alert's placement at a ring and its end, the desktop services asked
+//   to keep the screen awake.
 // Callers' numbers and the bytes of caller-ID reports only ever appear at
 // debug level. Warnings (a call log that cannot be written, no multimedia
 // backend, a tone that cannot be played, a modem that reports no callers)
@@ -35,6 +39,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcAlert)
 Q_DECLARE_LOGGING_CATEGORY(lcPlayer)
 Q_DECLARE_LOGGING_CATEGORY(lcStore)
 Q_DECLARE_LOGGING_CATEGORY(lcNetwork)
+Q_DECLARE_LOGGING_CATEGORY(lcDesktop)
 
 namespace Logging {
 

@@ -14,6 +14,7 @@
 #include "ModemLink.h"
 #include "ModemSim.h"
 #include "Module2.h"
+#include "PictureBox.h"
 #include "RecordingMediaPlayer.h"
 #include "RegModule.h"
 #include "TextBox.h"
@@ -28,6 +29,7 @@
 #include <QtTest>
 #include <csignal>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -36,12 +38,45 @@ const QString kJohn = QStringLiteral("5551234 JOHN DOE");
 
 // A D-Bus daemon of the test's own, serving as session and system bus.
 // Made before the application, so the program's bus connections find it.
+// Its only activatable services are the desktop services the program may
+// call, each of which, when the bus starts it, writes its name into
+// activated() and exits: a service started that way shows there.
 class PrivateBus
 {
 public:
     PrivateBus()
     {
-        FILE* out = popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+        if (!m_folder.isValid())
+            return;
+        const QString services = m_folder.filePath(QStringLiteral("services"));
+        QDir().mkpath(services);
+        for (const char* name : { "org.freedesktop.ScreenSaver", "org.gnome.ScreenSaver",
+                 "org.gnome.SessionManager", "org.ringwarden.test.Activatable" }) {
+            QFile service(services + QStringLiteral("/%1.service").arg(QLatin1String(name)));
+            if (!service.open(QIODevice::WriteOnly))
+                return;
+            service.write(QStringLiteral("[D-BUS Service]\nName=%1\nExec=/bin/sh -c 'echo %1 "
+                                         ">> %2'\n")
+                              .arg(QLatin1String(name), activatedPath())
+                              .toUtf8());
+        }
+        QFile config(m_folder.filePath(QStringLiteral("bus.conf")));
+        if (!config.open(QIODevice::WriteOnly))
+            return;
+        config.write(QStringLiteral(
+            "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+            "<busconfig><type>session</type><listen>unix:tmpdir=%1</listen>"
+            "<servicedir>%2</servicedir><auth>EXTERNAL</auth>"
+            "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+            "<allow eavesdrop=\"true\"/><allow own=\"*\"/>"
+            "</policy></busconfig>\n")
+                         .arg(m_folder.path(), services)
+                         .toUtf8());
+        config.close();
+        const QByteArray command = "dbus-daemon --config-file="
+            + QFile::encodeName(config.fileName()) + " --fork --print-address=1 --print-pid=1";
+        FILE* out = popen(command.constData(), "r");
         if (!out)
             return;
         char line[512] = {};
@@ -55,13 +90,29 @@ public:
     }
     ~PrivateBus()
     {
-        if (m_pid > 0)
-            kill(m_pid, SIGTERM);
+        if (m_pid <= 0)
+            return;
+        kill(m_pid, SIGTERM);
+        // Gone before its folder is removed, socket and all.
+        for (int i = 0; i < 200 && kill(m_pid, 0) == 0; ++i)
+            usleep(10000);
     }
     bool started() const { return !m_address.isEmpty() && m_pid > 0; }
     QString address() const { return QString::fromLatin1(m_address); }
+    // The services the bus started by activation, in order.
+    QStringList activated() const
+    {
+        QFile file(activatedPath());
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromLatin1(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    void forgetActivated() const { QFile::remove(activatedPath()); }
 
 private:
+    QString activatedPath() const { return m_folder.filePath(QStringLiteral("activated")); }
+
+    QTemporaryDir m_folder;
     QByteArray m_address;
     pid_t m_pid = 0;
 };
@@ -139,6 +190,46 @@ public slots:
     void SetActive(bool active) { setActive << active; }
 };
 
+// GNOME's session manager: records each Inhibit and Uninhibit, and may
+// answer Inhibit late.
+class FakeSessionManager : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.gnome.SessionManager")
+
+public:
+    // "inhibit <app id> <flags> -> <cookie>", "uninhibit <cookie>".
+    QStringList calls;
+    int replyDelayMs = 0;
+
+public slots:
+    uint Inhibit(
+        const QString& appId, uint, const QString&, uint flags, const QDBusMessage& message)
+    {
+        const uint cookie = ++m_lastCookie;
+        calls << QStringLiteral("inhibit %1 %2 -> %3").arg(appId).arg(flags).arg(cookie);
+        if (replyDelayMs > 0) {
+            message.setDelayedReply(true);
+            QTimer::singleShot(replyDelayMs, this, [message, cookie] {
+                QDBusConnection(QStringLiteral("desktop")).send(message.createReply(cookie));
+            });
+        }
+        return cookie;
+    }
+    void Uninhibit(uint cookie) { calls << QStringLiteral("uninhibit %1").arg(cookie); }
+
+public:
+    void reset()
+    {
+        calls.clear();
+        replyDelayMs = 0;
+        m_lastCookie = 70;
+    }
+
+private:
+    uint m_lastCookie = 70;
+};
+
 // logind's view of this session.
 class FakeLoginSession : public QObject
 {
@@ -155,6 +246,7 @@ class CallNotifierTest : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -165,12 +257,25 @@ private slots:
     void gnomeCurtainLiftsOnlyWhenUnlocked_data();
     void gnomeCurtainLiftsOnlyWhenUnlocked();
     void theAlertWindowNotifiesAtEachRingReaction();
+    void onlyTheDesktopsRunningServicesAreAsked_data();
+    void onlyTheDesktopsRunningServicesAreAsked();
+    void aCallOverBeforeTheInhibitorCameStillLetsGo();
+    void theAlertWindowKeepsTheScreenAwakeForTheCall();
     void aNewCallNeverShowsTheLastCaller_data();
     void aNewCallNeverShowsTheLastCaller();
 
 private:
     // Registers (or drops) the test's services on the bus.
-    void publish(bool notifications, bool screenSavers, bool login);
+    enum Service
+    {
+        Notifications = 1,
+        FreedesktopScreenSaver = 2,
+        GnomeScreenSaver = 4,
+        Login = 8,
+        SessionManager = 16,
+        Everything = 31,
+    };
+    void publish(int services);
     // Returns once the bus has carried everything the program sent so far.
     void settle();
     // The notifications as "new:<body>" or "same:<body>" (replacing the one
@@ -182,7 +287,19 @@ private:
     FakeScreenSaver m_screenSaver;
     FakeGnomeScreenSaver m_gnome;
     FakeLoginSession m_login;
+    FakeSessionManager m_sessionManager;
 };
+
+void CallNotifierTest::initTestCase()
+{
+    QVERIFY2(g_bus && g_bus->started(), "dbus-daemon could not start: run tools/install-deps");
+    // The bus does start its services when asked without NO_AUTO_START:
+    // what the tests below find in activated() would show.
+    QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
+        "org.ringwarden.test.Activatable", "/", "org.ringwarden.test", "Start"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        g_bus->activated(), QStringList { "org.ringwarden.test.Activatable" }, 10000);
+}
 
 void CallNotifierTest::init()
 {
@@ -193,17 +310,19 @@ void CallNotifierTest::init()
     m_screenSaver.activity.clear();
     m_gnome.setActive.clear();
     m_login.locked = false;
-    publish(true, true, true);
+    m_sessionManager.reset();
+    g_bus->forgetActivated();
+    publish(Everything);
 }
 
 void CallNotifierTest::cleanup()
 {
     settle();
-    publish(false, false, false);
+    publish(0);
     m_runtime.reset();
 }
 
-void CallNotifierTest::publish(bool notifications, bool screenSavers, bool login)
+void CallNotifierTest::publish(int services)
 {
     QDBusConnection desktop = QDBusConnection::connectToBus(g_bus->address(), "desktop");
     QVERIFY(desktop.isConnected());
@@ -218,15 +337,17 @@ void CallNotifierTest::publish(bool notifications, bool screenSavers, bool login
             QVERIFY(desktop.registerObject(path, object, options));
         QVERIFY(desktop.registerService(service));
     };
-    offer(notifications, "org.freedesktop.Notifications", { "/org/freedesktop/Notifications" },
-        &m_notifications, QDBusConnection::ExportAllSlots);
-    offer(screenSavers, "org.freedesktop.ScreenSaver",
+    offer(services & Notifications, "org.freedesktop.Notifications",
+        { "/org/freedesktop/Notifications" }, &m_notifications, QDBusConnection::ExportAllSlots);
+    offer(services & FreedesktopScreenSaver, "org.freedesktop.ScreenSaver",
         { "/org/freedesktop/ScreenSaver", "/ScreenSaver" }, &m_screenSaver,
         QDBusConnection::ExportAllSlots);
-    offer(screenSavers, "org.gnome.ScreenSaver", { "/org/gnome/ScreenSaver" }, &m_gnome,
-        QDBusConnection::ExportAllSlots);
-    offer(login, "org.freedesktop.login1", { "/org/freedesktop/login1/session/auto" }, &m_login,
-        QDBusConnection::ExportAllProperties);
+    offer(services & GnomeScreenSaver, "org.gnome.ScreenSaver", { "/org/gnome/ScreenSaver" },
+        &m_gnome, QDBusConnection::ExportAllSlots);
+    offer(services & Login, "org.freedesktop.login1", { "/org/freedesktop/login1/session/auto" },
+        &m_login, QDBusConnection::ExportAllProperties);
+    offer(services & SessionManager, "org.gnome.SessionManager", { "/org/gnome/SessionManager" },
+        &m_sessionManager, QDBusConnection::ExportAllSlots);
 }
 
 void CallNotifierTest::settle()
@@ -358,7 +479,7 @@ void CallNotifierTest::aSlowOrMissingDesktopNeverHoldsARing()
 {
     QFETCH(bool, servicesThere);
     m_notifications.replyDelayMs = 3000;
-    publish(servicesThere, servicesThere, servicesThere);
+    publish(servicesThere ? Everything : 0);
 
     SystemDesktopSession session(QStringLiteral("Ringwarden"), QImage());
     CallNotifier notifier(session);
@@ -398,7 +519,7 @@ void CallNotifierTest::gnomeCurtainLiftsOnlyWhenUnlocked()
     QFETCH(bool, loginThere);
     QFETCH(bool, locked);
     QFETCH(QList<bool>, expected);
-    publish(true, true, loginThere);
+    publish(Everything & ~(loginThere ? 0 : Login));
     m_login.locked = locked;
 
     SystemDesktopSession session(QStringLiteral("Ringwarden"), QImage());
@@ -441,6 +562,126 @@ void CallNotifierTest::theAlertWindowNotifiesAtEachRingReaction()
     QCOMPARE(notices(), (QStringList { "new:", "new:5551234 AT&amp;T &lt;B&gt;" }));
     // The program's own icon goes with it.
     QVERIFY(m_notifications.calls.at(0).hints.contains(QStringLiteral("image-data")));
+    alert.hide();
+}
+
+void CallNotifierTest::onlyTheDesktopsRunningServicesAreAsked_data()
+{
+    // Two calls, as the Alert window tells them, on a bus where only some
+    // of the desktop services run; all of them could be started by D-Bus
+    // activation. SimulateUserActivity is counted on its first path.
+    QTest::addColumn<int>("services");
+    QTest::addColumn<QString>("wake");
+    QTest::addColumn<int>("expectedActivity");
+    QTest::addColumn<QList<bool>>("expectedSetActive");
+    QTest::addColumn<QStringList>("expectedInhibits");
+
+    const int gnome = Notifications | GnomeScreenSaver | SessionManager | Login;
+    const QStringList twoInhibitors { "inhibit org.ringwarden.Ringwarden 8 -> 71", "uninhibit 71",
+        "inhibit org.ringwarden.Ringwarden 8 -> 72", "uninhibit 72" };
+    QTest::newRow("GNOME") << gnome << QString() << 0 << QList<bool> { false, false, false }
+                           << twoInhibitors;
+    QTest::newRow("GNOME, wake switched off")
+        << gnome << QStringLiteral("0") << 0 << QList<bool> {} << QStringList {};
+    QTest::newRow("KDE") << int(Notifications | FreedesktopScreenSaver | Login) << QString() << 3
+                         << QList<bool> {} << QStringList {};
+    QTest::newRow("a session manager beside SimulateUserActivity")
+        << int(Everything) << QString() << 3 << QList<bool> { false, false, false }
+        << twoInhibitors;
+    QTest::newRow("no desktop services")
+        << int(Notifications) << QString() << 0 << QList<bool> {} << QStringList {};
+}
+
+void CallNotifierTest::onlyTheDesktopsRunningServicesAreAsked()
+{
+    QFETCH(int, services);
+    QFETCH(QString, wake);
+    QFETCH(int, expectedActivity);
+    QFETCH(QList<bool>, expectedSetActive);
+    QFETCH(QStringList, expectedInhibits);
+    publish(services);
+    RegModule::SetRegValue(RegModule::HKEY_CURRENT_USER,
+        QStringLiteral("Software\\Ringwarden\\Alert"), "WakeScreen", wake);
+
+    SystemDesktopSession session(QStringLiteral("Ringwarden"), QImage());
+    CallNotifier notifier(session);
+    Call call;
+    call.serial = 1;
+    notifier.ringReaction(call);
+    settle();
+    notifier.ringReaction(call);
+    notifier.callEnded(call);
+    settle();
+    call.serial = 2;
+    notifier.ringReaction(call);
+    settle();
+    notifier.callEnded(call);
+    settle();
+    settle();
+
+    QCOMPARE(m_screenSaver.activity.count("/org/freedesktop/ScreenSaver"), expectedActivity);
+    QCOMPARE(m_gnome.setActive, expectedSetActive);
+    QCOMPARE(m_sessionManager.calls, expectedInhibits);
+    // Nothing was started for a desktop that does not run it.
+    QCOMPARE(g_bus->activated(), QStringList {});
+}
+
+void CallNotifierTest::aCallOverBeforeTheInhibitorCameStillLetsGo()
+{
+    m_sessionManager.replyDelayMs = 300;
+    SystemDesktopSession session(QStringLiteral("Ringwarden"), QImage());
+    CallNotifier notifier(session);
+    // The session knows by now which services run.
+    settle();
+    Call call;
+    call.serial = 1;
+    notifier.ringReaction(call);
+    notifier.callEnded(call);
+    QTRY_COMPARE_WITH_TIMEOUT(m_sessionManager.calls,
+        (QStringList { "inhibit org.ringwarden.Ringwarden 8 -> 71", "uninhibit 71" }), 10000);
+}
+
+void CallNotifierTest::theAlertWindowKeepsTheScreenAwakeForTheCall()
+{
+    Module2::ReceivedText.clear();
+    Alert alert;
+    alert.setPlayer(std::make_unique<RecordingMediaPlayer>());
+    alert.Load();
+    alert.setReceivedText("OK");
+    alert.setReceivedText(QString());
+    QVERIFY(!alert.heldAbove());
+
+    // A ring: the window is held above the others and the screen awake.
+    const QString ring = QStringLiteral("\r\nRING\r\n");
+    alert.setReceivedText(ring);
+    settle();
+    QVERIFY(alert.isVisible());
+    QVERIFY(alert.heldAbove());
+    QCOMPARE(m_sessionManager.calls, QStringList { "inhibit org.ringwarden.Ringwarden 8 -> 71" });
+
+    // In an always-on run the user clicks the band away while the call goes
+    // on: both end, and the window stays shown.
+    alert.setAlwaysOn(true);
+    QTest::mouseClick(alert.visual()->picScr, Qt::LeftButton);
+    QVERIFY(!alert.visual());
+    settle();
+    QVERIFY(alert.isVisible());
+    QVERIFY(!alert.heldAbove());
+    QCOMPARE(m_sessionManager.calls.size(), 2);
+    QCOMPARE(m_sessionManager.calls.last(), QStringLiteral("uninhibit 71"));
+
+    // The modem's next text of the same call rings again and puts both
+    // back; the call's end ends them again.
+    alert.setReceivedText(QStringLiteral("RING"));
+    settle();
+    QVERIFY(alert.heldAbove());
+    alert.callEnded();
+    settle();
+    QVERIFY(!alert.heldAbove());
+    QVERIFY(alert.isVisible());
+    QCOMPARE(m_sessionManager.calls,
+        (QStringList { "inhibit org.ringwarden.Ringwarden 8 -> 71", "uninhibit 71",
+            "inhibit org.ringwarden.Ringwarden 8 -> 72", "uninhibit 72" }));
     alert.hide();
 }
 

@@ -61,7 +61,7 @@ private:
 
 void ListeningEndToEndTest::initTestCase()
 {
-    for (const char* tool : { "Xvfb", "xdotool", "xprop", "xwininfo", "openbox" }) {
+    for (const char* tool : { "Xvfb", "xdotool", "xprop", "xwininfo", "openbox", "xmessage" }) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
             QFAIL(qPrintable(QStringLiteral("%1 is missing: run tools/install-deps").arg(tool)));
     }
@@ -211,6 +211,24 @@ void ListeningEndToEndTest::aCallRingsAndClosingEndsTheProgram()
             qPrintable(QStringLiteral("gap %1 s before %2").arg(gap).arg(commands.at(i).second)));
     }
 
+    // The user goes back to work in another program, which has the keyboard
+    // and covers the screen's top edge, where the Alert window goes.
+    Child work;
+    work.process.setProcessEnvironment(m_environment);
+    work.process.start(QStringLiteral("xmessage"),
+        { "-geometry", "1000x300+0+0", "-name", "work", "the user's terminal" });
+    QString workWindow;
+    QVERIFY(waitFor(
+        [&] {
+            return !(
+                workWindow = x({ "xdotool", "search", "--onlyvisible", "--classname", "^work$" })
+                                 .section('\n', 0, 0)
+                                 .trimmed())
+                        .isEmpty();
+        },
+        10000));
+    x({ "xdotool", "windowactivate", "--sync", workWindow });
+
     // A call.
     {
         QFile fifo(control);
@@ -239,6 +257,28 @@ void ListeningEndToEndTest::aCallRingsAndClosingEndsTheProgram()
     QVERIFY2(atTop,
         qPrintable(
             x({ "xwininfo", "-id", alert }) + x({ "xprop", "-id", alert, "_NET_FRAME_EXTENTS" })));
+    // Over the work, held above by the window manager, while the work keeps
+    // the keyboard.
+    QVERIFY2(waitFor(
+                 [&] {
+                     return x({ "xprop", "-id", alert, "_NET_WM_STATE" })
+                         .contains(QStringLiteral("_NET_WM_STATE_ABOVE"));
+                 },
+                 5000),
+        qPrintable(x({ "xprop", "-id", alert, "_NET_WM_STATE" })));
+    const auto stackIndex = [&](const QString& id) {
+        // "..._STACKING(WINDOW): window id # 0xa0002c, 0x400006", bottom first.
+        const QString stacking = x({ "xprop", "-root", "_NET_CLIENT_LIST_STACKING" });
+        return stacking.section('#', 1)
+            .simplified()
+            .split(QStringLiteral(", "))
+            .indexOf(QStringLiteral("0x%1").arg(id.toULong(), 0, 16));
+    };
+    QVERIFY2(waitFor([&] { return stackIndex(alert) > stackIndex(workWindow); }, 5000),
+        qPrintable(alert + " over " + workWindow + " in "
+            + x({ "xprop", "-root", "_NET_CLIENT_LIST_STACKING" })));
+    QVERIFY(stackIndex(workWindow) >= 0);
+    QCOMPARE(x({ "xdotool", "getactivewindow" }).trimmed(), workWindow);
     QVERIFY(modemLog(QStringLiteral("event")).size() > 0);
     for (const auto& event : modemLog(QStringLiteral("event")))
         QVERIFY2(event.second != QStringLiteral("would-answer"), "the modem must never answer");
