@@ -682,6 +682,19 @@ void CallNotifierTest::theAlertWindowKeepsTheScreenAwakeForTheCall()
     QCOMPARE(m_sessionManager.calls,
         (QStringList { "inhibit org.ringwarden.Ringwarden 8 -> 71", "uninhibit 71",
             "inhibit org.ringwarden.Ringwarden 8 -> 72", "uninhibit 72" }));
+
+    // Another station's call rings here while this modem's next call does:
+    // the window stays above until neither rings any more.
+    alert.setReceivedText(QStringLiteral("\r\nRING\r\n"));
+    Call kitchen;
+    kitchen.station = QStringLiteral("kitchen");
+    kitchen.serial = 4;
+    kitchen.rings = 1;
+    alert.remoteRing(kitchen);
+    alert.callEnded();
+    QVERIFY(alert.heldAbove());
+    alert.remoteCallEnded(kitchen);
+    QVERIFY(!alert.heldAbove());
     alert.hide();
 }
 
