@@ -4,6 +4,7 @@
 #include "Alert.h"
 #include "Fakes.h"
 #include "Label.h"
+#include "LoadedAlert.h"
 #include "Module2.h"
 #include "PictureBox.h"
 #include "PtyPair.h"
@@ -65,13 +66,7 @@ private:
 void AlertTest::init()
 {
     m_runtime = std::make_unique<TestRuntime>();
-    Module2::PortHandle = 0;
-    Module2::ReceivedText.clear();
-    m_alert = std::make_unique<Alert>();
-    auto player = std::make_unique<RecordingMediaPlayer>();
-    m_player = player.get();
-    m_alert->setPlayer(std::move(player));
-    m_alert->Load();
+    m_alert = loadedAlert(&m_player);
 }
 
 void AlertTest::cleanup()

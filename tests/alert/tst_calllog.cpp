@@ -5,6 +5,7 @@
 #include "Alert.h"
 #include "CallLog.h"
 #include "Fakes.h"
+#include "LoadedAlert.h"
 #include "MediaPlayer.h"
 #include "ModemLink.h"
 #include "Module2.h"
@@ -87,11 +88,7 @@ private:
 void CallLogTest::init()
 {
     m_runtime = std::make_unique<TestRuntime>();
-    Module2::PortHandle = 0;
-    Module2::ReceivedText.clear();
-    m_alert = std::make_unique<Alert>();
-    m_alert->setPlayer(std::make_unique<RecordingMediaPlayer>());
-    m_alert->Load();
+    m_alert = loadedAlert();
 }
 
 void CallLogTest::cleanup()

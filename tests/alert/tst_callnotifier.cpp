@@ -11,6 +11,7 @@
 #include "CallNotifier.h"
 #include "DesktopSession.h"
 #include "Fakes.h"
+#include "LoadedAlert.h"
 #include "ModemLink.h"
 #include "ModemSim.h"
 #include "Module2.h"
@@ -532,10 +533,8 @@ void CallNotifierTest::gnomeCurtainLiftsOnlyWhenUnlocked()
 
 void CallNotifierTest::theAlertWindowNotifiesAtEachRingReaction()
 {
-    Module2::ReceivedText.clear();
-    Alert alert;
-    alert.setPlayer(std::make_unique<RecordingMediaPlayer>());
-    alert.Load();
+    const std::unique_ptr<Alert> loaded = loadedAlert();
+    Alert& alert = *loaded;
     // The set-up's replies and their clearing are no rings.
     alert.setReceivedText("OK");
     alert.setReceivedText(QString());
@@ -643,10 +642,8 @@ void CallNotifierTest::aCallOverBeforeTheInhibitorCameStillLetsGo()
 
 void CallNotifierTest::theAlertWindowKeepsTheScreenAwakeForTheCall()
 {
-    Module2::ReceivedText.clear();
-    Alert alert;
-    alert.setPlayer(std::make_unique<RecordingMediaPlayer>());
-    alert.Load();
+    const std::unique_ptr<Alert> loaded = loadedAlert();
+    Alert& alert = *loaded;
     alert.setReceivedText("OK");
     alert.setReceivedText(QString());
     QVERIFY(!alert.heldAbove());
@@ -717,10 +714,8 @@ void CallNotifierTest::aNewCallNeverShowsTheLastCaller()
     for (double t = 0.05; t < 80.0; t += 0.1)
         clock.at(t, [&sim] { sim.service(0); });
 
-    Module2::ReceivedText.clear();
-    Alert alert;
-    alert.setPlayer(std::make_unique<RecordingMediaPlayer>());
-    alert.Load();
+    const std::unique_ptr<Alert> loaded = loadedAlert();
+    Alert& alert = *loaded;
     ModemLink::SetUpModem(QStringLiteral("COM4"));
     QVERIFY(sim.callerIdOn());
 

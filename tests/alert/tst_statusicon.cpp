@@ -4,6 +4,7 @@
 
 #include "Alert.h"
 #include "Fakes.h"
+#include "LoadedAlert.h"
 #include "Module2.h"
 #include "PictureBox.h"
 #include "PtyPair.h"
@@ -35,11 +36,7 @@ private:
 void StatusIconTest::init()
 {
     m_runtime = std::make_unique<TestRuntime>();
-    Module2::PortHandle = 0;
-    Module2::ReceivedText.clear();
-    m_alert = std::make_unique<Alert>();
-    m_alert->setPlayer(std::make_unique<RecordingMediaPlayer>());
-    m_alert->Load();
+    m_alert = loadedAlert();
 }
 
 void StatusIconTest::cleanup()

@@ -9,6 +9,7 @@
 #include "CallLog.h"
 #include "CommandReply.h"
 #include "Fakes.h"
+#include "LoadedAlert.h"
 #include "Logging.h"
 #include "ModemLink.h"
 #include "ModemSim.h"
@@ -152,12 +153,8 @@ private:
 void CallerIdTest::init()
 {
     m_runtime = std::make_unique<TestRuntime>();
-    Module2::PortHandle = 0;
-    Module2::ReceivedText.clear();
     QVERIFY(QDir().mkpath(m_runtime->configHome() + QStringLiteral("/ringwarden/ports")));
-    m_alert = std::make_unique<Alert>();
-    m_alert->setPlayer(std::make_unique<RecordingMediaPlayer>());
-    m_alert->Load();
+    m_alert = loadedAlert();
 }
 
 void CallerIdTest::cleanup()

@@ -5,6 +5,7 @@
 
 #include "Alert.h"
 #include "Fakes.h"
+#include "LoadedAlert.h"
 #include "ModemLink.h"
 #include "Module2.h"
 #include "PictureBox.h"
@@ -203,12 +204,8 @@ private:
 void LinkLossTest::init()
 {
     m_runtime = std::make_unique<TestRuntime>();
-    Module2::PortHandle = 0;
-    Module2::ReceivedText.clear();
     QVERIFY(QDir().mkpath(m_runtime->configHome() + QStringLiteral("/ringwarden/ports")));
-    m_alert = std::make_unique<Alert>();
-    m_alert->setPlayer(std::make_unique<RecordingMediaPlayer>());
-    m_alert->Load();
+    m_alert = loadedAlert();
 }
 
 void LinkLossTest::cleanup()
