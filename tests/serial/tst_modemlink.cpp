@@ -65,6 +65,9 @@ private slots:
 private:
     // Runs the loop until the clock reaches `until`, then ends it.
     void listenUntil(RecordingListener& listener, double until);
+    // Sets `modem` up, the modem answering OK to each string as it comes;
+    // nothing is read meanwhile, so the replies wait for the first pass.
+    void setUpAnswering(PtyPair& modem);
 
     std::unique_ptr<TestRuntime> m_runtime;
 };
@@ -86,6 +89,17 @@ void ModemLinkTest::listenUntil(RecordingListener& listener, double until)
 {
     m_runtime->clock.at(until, [] { Runtime::End(); });
     QVERIFY_THROWS_EXCEPTION(ProgramEnded, ModemLink::Listen(listener));
+}
+
+void ModemLinkTest::setUpAnswering(PtyPair& modem)
+{
+    for (double t : { 0.3, 2.3, 4.3, 6.3, 8.3 }) {
+        m_runtime->clock.at(t, [&] {
+            modem.read(200, 20);
+            modem.write(kOk);
+        });
+    }
+    ModemLink::SetUpModem(QStringLiteral("COM") + modem.slavePath());
 }
 
 void ModemLinkTest::setupStringsArriveByteForByteWithTheirPauses()
@@ -125,14 +139,7 @@ void ModemLinkTest::setupStringsArriveByteForByteWithTheirPauses()
 void ModemLinkTest::firstPassCarriesTheRepliesAndEveryPassIsHandedOn()
 {
     PtyPair modem;
-    // The modem answers each string as it comes; nothing is read meanwhile.
-    for (double t : { 0.3, 2.3, 4.3, 6.3, 8.3 }) {
-        m_runtime->clock.at(t, [&] {
-            modem.read(200, 20);
-            modem.write(kOk);
-        });
-    }
-    ModemLink::SetUpModem(QStringLiteral("COM") + modem.slavePath());
+    setUpAnswering(modem);
 
     // A call during the second pause of the loop, then a quiet line.
     m_runtime->clock.at(13.0, [&] { modem.write(kCall); });
@@ -180,13 +187,7 @@ void ModemLinkTest::failedOpenCarriesOnWithoutAPort()
 void ModemLinkTest::aCallEndsAfterTwelveQuietSeconds()
 {
     PtyPair modem;
-    for (double t : { 0.3, 2.3, 4.3, 6.3, 8.3 }) {
-        m_runtime->clock.at(t, [&] {
-            modem.read(200, 20);
-            modem.write(kOk);
-        });
-    }
-    ModemLink::SetUpModem(QStringLiteral("COM") + modem.slavePath());
+    setUpAnswering(modem);
 
     // Passes at 10.2, 12.2, ... The set-up's replies in the first are no
     // call, though the line is then quiet for 16 s. A call rings at 25 (read
