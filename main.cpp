@@ -31,6 +31,10 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("ringwarden"));
     // Lets the desktop match the windows to the menu entry and its icon.
     QApplication::setDesktopFileName(QStringLiteral("org.ringwarden.Ringwarden"));
+    // A steady caret: a blinking one in the Alert window's output box, which
+    // has the keyboard from the start of listening, would redraw the window
+    // twice a second all day.
+    QApplication::setCursorFlashTime(0);
     // The program's notices ("COM4 invalid") as the desktop's message boxes
     // rather than the core's lines on standard error.
     QtMessageBox messageBox;
