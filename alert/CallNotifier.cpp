@@ -3,6 +3,8 @@
 #include "DesktopSession.h"
 #include "RegModule.h"
 
+#include <QLocale>
+
 namespace {
 
 const QString kSummary = QStringLiteral("The phone is ringing");
@@ -33,6 +35,7 @@ void CallNotifier::ringReaction(const Call& call)
     m_session.notify(kSummary, call.caller);
     m_shownCall = call.serial;
     m_shownCaller = call.caller;
+    m_shownTime = call.time;
 }
 
 void CallNotifier::callerIdentified(const Call& call)
@@ -47,9 +50,19 @@ void CallNotifier::callerIdentified(const Call& call)
     m_shownCaller = call.caller;
 }
 
-void CallNotifier::callEnded(const Call&)
+void CallNotifier::callEnded(const Call& call)
 {
     // Also when the wake was switched off during the call: nothing held is
     // left behind.
     m_session.letScreenSleep();
+
+    // Also when notifications were switched off during the call: a critical
+    // one left up would hold the next call's back.
+    if (call.serial != m_shownCall)
+        return;
+    m_session.endNotification(
+        QStringLiteral("The phone rang at %1")
+            .arg(QLocale().toString(m_shownTime.time(), QLocale::ShortFormat)),
+        m_shownCaller);
+    m_shownCall = 0;
 }

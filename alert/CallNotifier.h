@@ -2,6 +2,7 @@
 
 #include "CallListener.h"
 
+#include <QDateTime>
 #include <QString>
 
 class DesktopSession;
@@ -12,6 +13,12 @@ class DesktopSession;
 // and changed in place when its caller becomes known or changes. A new call
 // gets a new notification, which starts without a caller: an earlier call's
 // caller is never shown for it.
+//
+// When the call ends its notification goes, and a quiet one in its place
+// says "The phone rang at <time of its first ring>" with the caller: the
+// next call's notification is never held back behind an earlier one (GNOME
+// shows one banner at a time and keeps a critical one up until it goes),
+// and someone who was away finds in the desktop's list who called.
 //
 // Both parts can be switched off in the store, "Software\Ringwarden\Alert",
 // values "WakeScreen" and "Notify": "0" switches off, anything else (or no
@@ -24,12 +31,15 @@ public:
 
     void ringReaction(const Call& call) override;
     void callerIdentified(const Call& call) override;
-    // Lets the screen sleep again; the notification stays until dismissed.
+    // Lets the screen sleep again, and leaves the call's record in place of
+    // its notification.
     void callEnded(const Call& call) override;
 
 private:
     DesktopSession& m_session;
-    // The call whose notification is up (0: none), and the caller it shows.
+    // The call whose notification is up (0: none), the caller it shows and
+    // the time of its first ring reaction.
     int m_shownCall = 0;
     QString m_shownCaller;
+    QDateTime m_shownTime;
 };
