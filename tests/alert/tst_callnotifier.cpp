@@ -26,6 +26,7 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QRegularExpression>
 #include <QTimer>
 #include <QtTest>
@@ -368,7 +369,13 @@ void CallNotifierTest::settle()
         QDBusMessage ping = QDBusMessage::createMethodCall("org.freedesktop.Notifications",
             "/org/freedesktop/Notifications", "org.freedesktop.Notifications", "Ping");
         QDBusPendingCallWatcher watcher(QDBusConnection::sessionBus().asyncCall(ping));
-        QTRY_VERIFY_WITH_TIMEOUT(watcher.isFinished(), 10000);
+        // As soon as the answer is in, rather than in QTRY's 50 ms steps.
+        QEventLoop loop;
+        connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        if (!watcher.isFinished())
+            loop.exec();
+        QVERIFY(watcher.isFinished());
         QCoreApplication::processEvents();
     }
 }
