@@ -363,6 +363,7 @@ void Alert::ringReaction(const Call& call, const QString& what)
         m_visual->raise();
     Command1->setVisible(false);
     move(x(), 0);
+    Placement::moveToTopOnSway(windowHandle());
     setWindowTitle(QStringLiteral("The Phone is ringing now"));
     m_rang = true;
     m_dismissed = false;
@@ -548,7 +549,9 @@ void Alert::showWindow()
 {
     setWindowState(windowState() & ~Qt::WindowMinimized);
     setVisible(true);
-    raise();
+    // The user asked for the window from outside it (the panel's menu): it
+    // comes with the keyboard, as from a taskbar.
+    Placement::activateForUser(windowHandle());
 }
 
 void Alert::closeEvent(QCloseEvent* event)

@@ -173,8 +173,9 @@ public:
     // The panel's icon of an always-on run; none in a plain run.
     StatusIcon* statusIcon() const { return m_statusIcon.get(); }
 
-    // Brings the window into view, also out of "Stealth mode", without
-    // taking the keyboard from the window the user works in.
+    // Brings the window into view, also out of "Stealth mode", on top and
+    // with the keyboard: the user asked for it (the status icon's "Show the
+    // Alert window").
     void showWindow();
     // Opens the call log in the desktop's viewer for text files ("VIEW LOG
     // FILE"); says so in a notice that does not wait when no viewer starts.

@@ -3,6 +3,8 @@
 #include "DesktopSession.h"
 #include "RegModule.h"
 
+#include <QLocale>
+
 namespace {
 
 const QString kSummary = QStringLiteral("The phone is ringing");
@@ -34,6 +36,7 @@ void CallNotifier::ringReaction(const Call& call)
     m_shownStation = call.station;
     m_shownCall = call.serial;
     m_shownCaller = call.caller;
+    m_shownTime = call.time;
 }
 
 void CallNotifier::callerIdentified(const Call& call)
@@ -53,10 +56,16 @@ void CallNotifier::callEnded(const Call& call)
     // Also when the wake was switched off during the call: nothing held is
     // left behind.
     m_session.letScreenSleep();
-    // The notification stays up; only the next call of this number gets
-    // its own.
-    if (isShown(call))
-        m_shownCall = 0;
+
+    // Also when notifications were switched off during the call: a critical
+    // one left up would hold the next call's back.
+    if (!isShown(call))
+        return;
+    m_session.endNotification(
+        QStringLiteral("The phone rang at %1")
+            .arg(QLocale().toString(m_shownTime.time(), QLocale::ShortFormat)),
+        m_shownCaller);
+    m_shownCall = 0;
 }
 
 bool CallNotifier::isShown(const Call& call) const

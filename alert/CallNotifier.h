@@ -2,6 +2,7 @@
 
 #include "CallListener.h"
 
+#include <QDateTime>
 #include <QString>
 
 class DesktopSession;
@@ -16,6 +17,12 @@ class DesktopSession;
 // ended, a call of the same station and serial (a station that started
 // again) is a new one.
 //
+// When the call ends its notification goes, and a quiet one in its place
+// says "The phone rang at <time of its first ring>" with the caller: the
+// next call's notification is never held back behind an earlier one (GNOME
+// shows one banner at a time and keeps a critical one up until it goes),
+// and someone who was away finds in the desktop's list who called.
+//
 // Both parts can be switched off in the store, "Software\Ringwarden\Alert",
 // values "WakeScreen" and "Notify": "0" switches off, anything else (or no
 // value) leaves on. They are read at each ring, so a change counts at the next.
@@ -27,16 +34,18 @@ public:
 
     void ringReaction(const Call& call) override;
     void callerIdentified(const Call& call) override;
-    // Lets the screen sleep again; the notification stays until dismissed.
+    // Lets the screen sleep again, and leaves the call's record in place of
+    // its notification.
     void callEnded(const Call& call) override;
 
 private:
     bool isShown(const Call& call) const;
 
     DesktopSession& m_session;
-    // The call whose notification is up (serial 0: none), and the caller it
-    // shows.
+    // The call whose notification is up (serial 0: none), the caller it
+    // shows and the time of its first ring reaction.
     QString m_shownStation;
     int m_shownCall = 0;
     QString m_shownCaller;
+    QDateTime m_shownTime;
 };

@@ -9,6 +9,7 @@
 #include <QDBusPendingReply>
 #include <QDBusVariant>
 #include <QVariantMap>
+#include <utility>
 
 // Xlib's macros (Bool, Status, None...) clash with Qt's names: its headers
 // come last.
@@ -25,6 +26,9 @@ const QString kLogin = QStringLiteral("org.freedesktop.login1");
 const QString kSessionManager = QStringLiteral("org.gnome.SessionManager");
 // GsmInhibitorFlag: "inhibit the session being marked as idle".
 constexpr uint kInhibitIdle = 8;
+// The notifications' "urgency" hint.
+constexpr uchar kLow = 0;
+constexpr uchar kCritical = 2;
 
 // A call to a desktop service that must never start it.
 QDBusMessage serviceCall(
@@ -207,7 +211,7 @@ void SystemDesktopSession::wakeX11()
 
 void SystemDesktopSession::notify(const QString& summary, const QString& body)
 {
-    // A new notification: whatever was held for the old one is dropped.
+    // A new notification: an update held for the old one is dropped.
     m_updateHeld = false;
     m_notificationId = 0;
     sendNotify(0, summary, body);
@@ -224,10 +228,25 @@ void SystemDesktopSession::updateNotification(const QString& summary, const QStr
     sendNotify(m_notificationId, summary, body);
 }
 
-void SystemDesktopSession::sendNotify(uint replacesId, const QString& summary, const QString& body)
+void SystemDesktopSession::endNotification(const QString& summary, const QString& body)
+{
+    if (m_awaitingId) {
+        // An update on its way keeps the id known. A new notification's id
+        // is still on its way: it is closed when it comes, also when a newer
+        // notification is up by then. The record goes out now either way.
+        if (m_notificationId == 0)
+            m_closeWhenAnswered.insert(m_request);
+        m_awaitingId = false;
+        m_updateHeld = false;
+    }
+    sendEnd(summary, body);
+}
+
+QDBusMessage SystemDesktopSession::notifyMessage(
+    uint replacesId, const QString& summary, const QString& body, uchar urgency, int timeout) const
 {
     QVariantMap hints;
-    hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(2)));
+    hints.insert(QStringLiteral("urgency"), QVariant::fromValue(urgency));
     hints.insert(QStringLiteral("category"), QStringLiteral("x-ringwarden.call"));
     if (!m_icon.isNull())
         hints.insert(QStringLiteral("image-data"), QVariant::fromValue(imageData(m_icon)));
@@ -238,8 +257,15 @@ void SystemDesktopSession::sendNotify(uint replacesId, const QString& summary, c
     // so a name such as "AT&T" or "<B>" must reach the user as text. The
     // icon by its installed name, for servers that ignore image-data.
     message << m_appName << replacesId << QStringLiteral("org.ringwarden.Ringwarden") << summary
-            << body.toHtmlEscaped() << QStringList() << hints << qint32(0);
+            << body.toHtmlEscaped() << QStringList() << hints << qint32(timeout);
+    return message;
+}
 
+void SystemDesktopSession::sendNotify(uint replacesId, const QString& summary, const QString& body)
+{
+    // Critical and without a timeout: it stays until the person dismisses
+    // it or the event ends.
+    const QDBusMessage message = notifyMessage(replacesId, summary, body, kCritical, 0);
     const quint64 request = ++m_request;
     m_awaitingId = true;
     auto* watcher = new QDBusPendingCallWatcher(m_sessionBus.asyncCall(message), this);
@@ -251,15 +277,41 @@ void SystemDesktopSession::sendNotify(uint replacesId, const QString& summary, c
         });
 }
 
+void SystemDesktopSession::sendEnd(const QString& summary, const QString& body)
+{
+    // The server handles both in turn. A server that never answered Notify
+    // gets the record all the same.
+    closeNotification(m_notificationId);
+    // -1: the server's own timeout. Nothing refers to the record later.
+    m_sessionBus.asyncCall(notifyMessage(0, summary, body, kLow, -1));
+    m_notificationId = 0;
+}
+
+void SystemDesktopSession::closeNotification(uint id)
+{
+    // An id the server no longer knows (the person dismissed the
+    // notification) is no error worth a word.
+    if (id == 0)
+        return;
+    QDBusMessage close = QDBusMessage::createMethodCall(
+        kNotifications, kNotificationsPath, kNotifications, QStringLiteral("CloseNotification"));
+    close << id;
+    m_sessionBus.asyncCall(close);
+}
+
 void SystemDesktopSession::notifyAnswered(quint64 request, uint id)
 {
-    // Only the answer to the last Notify counts.
+    // The id of a notification whose event ended before it came. An error
+    // for an answer (none within D-Bus's timeout) ends the wait too.
+    if (m_closeWhenAnswered.remove(request)) {
+        closeNotification(id);
+        return;
+    }
+    // Otherwise only the answer to the last Notify counts.
     if (request != m_request)
         return;
     m_awaitingId = false;
     m_notificationId = id;
-    if (m_updateHeld) {
-        m_updateHeld = false;
+    if (std::exchange(m_updateHeld, false))
         sendNotify(m_notificationId, m_heldSummary, m_heldBody);
-    }
 }

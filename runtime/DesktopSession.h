@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QImage>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <optional>
 
@@ -32,14 +34,26 @@ public:
     virtual void letScreenSleep() = 0;
 
     // Shows a new notification with `summary` and `body` that stays until
-    // the person dismisses it, marked critical so that it shows over
-    // full-screen windows and, where the desktop allows, on the lock screen.
+    // the person dismisses it or endNotification takes it away, marked
+    // critical so that it shows over full-screen windows and, where the
+    // desktop allows, on the lock screen.
     virtual void notify(const QString& summary, const QString& body) = 0;
 
     // Changes the notification the last `notify` showed, in place. When
     // there is none (no notify yet, or the desktop never answered) a new one
     // is shown.
     virtual void updateNotification(const QString& summary, const QString& body) = 0;
+
+    // The event the last `notify` told of is over: that notification is
+    // taken away, so that it no longer holds the screen (a desktop that
+    // shows one banner at a time keeps a critical one up until it goes, and
+    // holds every later one back meanwhile), and a quiet one with `summary`
+    // and `body` takes its place as the record of the event: low urgency,
+    // which GNOME keeps in its list of notifications without a banner, and
+    // servers that show every notification (mako) show as usual. The record
+    // is not changed later: an `updateNotification` after this shows a new
+    // notification, as when there is none.
+    virtual void endNotification(const QString& summary, const QString& body) = 0;
 };
 
 // The real session, through the X server named by $DISPLAY and the D-Bus
@@ -63,8 +77,11 @@ public:
 //   category "x-ringwarden.call" and no timeout. The server's id for the
 //   notification comes back asynchronously; an update asked for before it
 //   has come is sent as soon as it arrives, so it still replaces the right
-//   notification. Notifications may start their server by D-Bus activation
-//   (Xfce's and LXQt's start that way).
+//   notification, and a notification whose end came first is closed then.
+//   Notifications may start their server by D-Bus activation (Xfce's and
+//   LXQt's start that way).
+// - endNotification: CloseNotification with that id, then a new Notify of
+//   urgency low with the server's own timeout.
 class SystemDesktopSession final : public QObject, public DesktopSession
 {
     Q_OBJECT
@@ -80,13 +97,18 @@ public:
     void letScreenSleep() override;
     void notify(const QString& summary, const QString& body) override;
     void updateNotification(const QString& summary, const QString& body) override;
+    void endNotification(const QString& summary, const QString& body) override;
 
 private:
     void wakeX11();
     void liftGnomeCurtain();
     void inhibitIdle();
     void uninhibitIdle();
+    QDBusMessage notifyMessage(uint replacesId, const QString& summary, const QString& body,
+        uchar urgency, int timeout) const;
     void sendNotify(uint replacesId, const QString& summary, const QString& body);
+    void sendEnd(const QString& summary, const QString& body);
+    void closeNotification(uint id);
     void notifyAnswered(quint64 request, uint id);
 
     QString m_appName;
@@ -112,4 +134,7 @@ private:
     bool m_updateHeld = false;
     QString m_heldSummary;
     QString m_heldBody;
+    // Notify requests whose notification is to be closed as soon as its id
+    // comes: the event ended before the server answered.
+    QSet<quint64> m_closeWhenAnswered;
 };

@@ -1,13 +1,46 @@
 #include "Placement.h"
 
+#include "Logging.h"
+#include "SwayIpc.h"
+
 #include <QGuiApplication>
+#include <QScreen>
 #include <QWindow>
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <xcb/xcb.h>
 
 namespace Placement {
 
 namespace {
+
+template <typename Reply> using XReply = std::unique_ptr<Reply, decltype(&free)>;
+
+// Qt's own connection to the X server; nullptr off X11.
+xcb_connection_t* x11Connection()
+{
+    const auto* x11
+        = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
+// The atom `name`, or XCB_ATOM_NONE when no client has made it yet (then
+// no window carries it either).
+xcb_atom_t atom(xcb_connection_t* connection, const char* name)
+{
+    const XReply<xcb_intern_atom_reply_t> reply(
+        xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 1, uint16_t(strlen(name)), name), nullptr),
+        &free);
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+xcb_window_t rootWindow(xcb_connection_t* connection)
+{
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    return screen ? screen->root : xcb_window_t(XCB_WINDOW_NONE);
+}
 
 // The one window an EWMH window property names, or XCB_WINDOW_NONE.
 xcb_window_t windowProperty(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property)
@@ -20,6 +53,22 @@ xcb_window_t windowProperty(xcb_connection_t* connection, xcb_window_t window, x
         || xcb_get_property_value_length(reply.get()) < 4)
         return XCB_WINDOW_NONE;
     return *static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
+}
+
+// The window manager's check window, or XCB_WINDOW_NONE when no EWMH window
+// manager runs.
+xcb_window_t windowManagerCheck(xcb_connection_t* connection)
+{
+    const xcb_atom_t check = atom(connection, "_NET_SUPPORTING_WM_CHECK");
+    const xcb_window_t root = rootWindow(connection);
+    if (check == XCB_ATOM_NONE || root == XCB_WINDOW_NONE)
+        return XCB_WINDOW_NONE;
+    // A window manager that went away leaves its property on the root
+    // window; its check window then no longer names itself.
+    const xcb_window_t window = windowProperty(connection, root, check);
+    if (window == XCB_WINDOW_NONE || windowProperty(connection, window, check) != window)
+        return XCB_WINDOW_NONE;
+    return window;
 }
 
 } // namespace
@@ -61,25 +110,98 @@ bool raiseWithoutActivating(QWindow* window)
 
 bool windowManagerRuns()
 {
-    const auto* x11
-        = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    xcb_connection_t* connection = x11Connection();
+    return connection && windowManagerCheck(connection) != XCB_WINDOW_NONE;
+}
+
+QString windowManagerName()
+{
+    xcb_connection_t* connection = x11Connection();
     if (!connection)
-        return false;
-    static constexpr char kName[] = "_NET_SUPPORTING_WM_CHECK";
-    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&free)> atom(
-        xcb_intern_atom_reply(
-            connection, xcb_intern_atom(connection, 1, sizeof kName - 1, kName), nullptr),
+        return {};
+    const xcb_window_t check = windowManagerCheck(connection);
+    if (check == XCB_WINDOW_NONE)
+        return {};
+    const XReply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(connection,
+            xcb_get_property(connection, 0, check, atom(connection, "_NET_WM_NAME"),
+                atom(connection, "UTF8_STRING"), 0, 256),
+            nullptr),
         &free);
-    if (!atom || atom->atom == XCB_ATOM_NONE)
-        return false;
-    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    if (!screen)
-        return false;
-    // A window manager that went away leaves its property on the root
-    // window; its check window then no longer names itself.
-    const xcb_window_t check = windowProperty(connection, screen->root, atom->atom);
-    return check != XCB_WINDOW_NONE && windowProperty(connection, check, atom->atom) == check;
+    if (!reply || reply->format != 8)
+        return {};
+    return QString::fromUtf8(static_cast<const char*>(xcb_get_property_value(reply.get())),
+        xcb_get_property_value_length(reply.get()));
+}
+
+void activateForUser(QWindow* window)
+{
+    if (!window)
+        return;
+    xcb_connection_t* connection = x11Connection();
+    const xcb_atom_t activeWindow
+        = connection ? atom(connection, "_NET_ACTIVE_WINDOW") : xcb_atom_t(XCB_ATOM_NONE);
+    if (activeWindow == XCB_ATOM_NONE || !windowManagerRuns()) {
+        window->raise();
+        window->requestActivate();
+        return;
+    }
+    // EWMH: source 2 is "a pager or another client acting for the user".
+    // No timestamp of the user's (the click was in the panel, not in a
+    // window of ours): 0, which window managers take as "now".
+    xcb_client_message_event_t event {};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = xcb_window_t(window->winId());
+    event.type = activeWindow;
+    event.data.data32[0] = 2;
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    event.data.data32[2] = XCB_WINDOW_NONE;
+    xcb_send_event(connection, 0, rootWindow(connection),
+        XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+        reinterpret_cast<const char*>(&event));
+    xcb_flush(connection);
+}
+
+std::optional<QString> swayTopCommand(const SwayScene& scene)
+{
+    if (scene.socketPath.isEmpty() || scene.platform != QLatin1String("xcb")
+        || scene.windowManager != QLatin1String("wlroots wm") || scene.windowId == 0)
+        return std::nullopt;
+    // Relative to the workspace, whose top is below any bar.
+    const int x = std::max(0, (scene.screenWidth - scene.windowWidth) / 2);
+    return QStringLiteral("[id=%1] move position %2 px 0 px").arg(scene.windowId).arg(x);
+}
+
+void moveToTopOnSway(QWindow* window)
+{
+    if (!window || !window->screen())
+        return;
+    SwayScene scene;
+    scene.socketPath = qEnvironmentVariable("SWAYSOCK");
+    scene.platform = QGuiApplication::platformName();
+    // Asked only where sway may be behind the X server: a round trip each.
+    if (!scene.socketPath.isEmpty() && scene.platform == QLatin1String("xcb"))
+        scene.windowManager = windowManagerName();
+    scene.windowId = window->winId();
+    scene.screenWidth = window->screen()->geometry().width();
+    scene.windowWidth = window->frameGeometry().width();
+    const std::optional<QString> command = swayTopCommand(scene);
+    if (!command)
+        return;
+
+    // The window's own move has reached the X server, and with it sway's
+    // X connection, before sway hears from us.
+    if (xcb_connection_t* connection = x11Connection())
+        free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    // A window just shown may not be sway's yet: asked again a few times.
+    auto* sway = new SwayCommand(scene.socketPath, *command, 4, 250, 2000, window);
+    QObject::connect(
+        sway, &SwayCommand::finished, sway, [command = *command](bool ok, const QString& error) {
+            qCDebug(lcDesktop).noquote()
+                << "sway:" << command
+                << (ok ? QStringLiteral("done") : QStringLiteral("failed: ") + error);
+        });
 }
 
 } // namespace Placement

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QString>
+#include <optional>
+
 class QWindow;
 
 // How a window that must be seen (the ringing band, the Alert window) comes
@@ -41,5 +44,52 @@ bool raiseWithoutActivating(QWindow* window);
 // (_NET_SUPPORTING_WM_CHECK on the root window names a live window that
 // names itself). False off X11.
 bool windowManagerRuns();
+
+// The name that window manager gives itself (_NET_WM_NAME of that window):
+// "GNOME Shell", "KWin", "Openbox", "wlroots wm" (sway's XWayland...); ""
+// when none runs, it gives none, or off X11.
+QString windowManagerName();
+
+// Brings `window` to the front with the keyboard for the user's own request
+// made outside the window, such as an item of the panel's menu: the
+// window manager gets no input event of ours that would show the request
+// came from the user. Under an X11 window manager this asks for the
+// window's activation as a pager does (_NET_ACTIVE_WINDOW, source 2), which
+// window managers carry out for the user's tools without their
+// focus-stealing prevention (GNOME marks the window as demanding attention
+// instead, with its "is ready" banner, when a program asks for itself). On
+// a bare X server and off X11: a raise and Qt's activation request.
+void activateForUser(QWindow* window);
+
+// sway centres a floating X11 window at each of its move or resize
+// requests, so a window's own move to the top of the screen ends up in the
+// middle there. This asks sway itself, over its IPC socket, to move
+// `window` to the top of its workspace, once sway has seen the window's own
+// move: a round trip to the X server first, then a fresh connection (see
+// SwayCommand). Nothing waits for sway, and without a sway behind the X
+// server (swayTopCommand) nothing is sent. The outcome goes to the log.
+void moveToTopOnSway(QWindow* window);
+
+// What the command for moveToTopOnSway depends on.
+struct SwayScene
+{
+    // $SWAYSOCK ("" when unset).
+    QString socketPath;
+    // Qt's platform ("xcb", "wayland"...).
+    QString platform;
+    // windowManagerName().
+    QString windowManager;
+    // The X11 window's id.
+    quint64 windowId = 0;
+    // The widths of the window's screen and of the window with its frame.
+    int screenWidth = 0;
+    int windowWidth = 0;
+};
+
+// The sway command that moves the X11 window to the top of its workspace,
+// centred across, as sway itself centres it; nullopt unless the program
+// runs on X11 under sway's XWayland (its window manager calls itself
+// "wlroots wm") with $SWAYSOCK set. A pure function.
+std::optional<QString> swayTopCommand(const SwayScene& scene);
 
 } // namespace Placement

@@ -2,18 +2,26 @@
 // the openbox window manager and without any: at a ring they come over the
 // window the user works in, which keeps the keyboard, and once the call is
 // over (or the alert is dismissed) the Alert window is an ordinary window
-// again, still shown. Watched from outside, as the window manager and the
-// X server see the windows.
+// again, still shown. Asked for from the status icon, the Alert window comes
+// over the work with the keyboard. sway is asked to put the window at the
+// top only where it runs the X server (a socket of the test's own plays
+// sway's side). Watched from outside, as the window manager and the X server
+// see the windows.
 
 #include "Alert.h"
+#include "FakeSway.h"
 #include "Fakes.h"
 #include "Module2.h"
 #include "RecordingMediaPlayer.h"
+#include "StatusIcon.h"
+#include "SwayIpc.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QWindow>
 #include <QtTest>
 #include <memory>
@@ -73,6 +81,10 @@ private slots:
 
     void aRingComesOverTheWorkWithoutTheKeyboard_data();
     void aRingComesOverTheWorkWithoutTheKeyboard();
+    void theUserAsksForTheWindow_data();
+    void theUserAsksForTheWindow();
+    void swayIsAskedOnlyWhereItRunsTheXServer_data();
+    void swayIsAskedOnlyWhereItRunsTheXServer();
 
 private:
     // A window of another program, focused as the user's terminal would be.
@@ -87,9 +99,14 @@ private:
     // The top-level window (or frame) that holds `window`.
     Window topLevel(Window window);
     Window activeWindow();
+    // Names `name` the window manager of the screen, as an EWMH window
+    // manager does, with a window of the test's own; "" takes that back.
+    void pretendWindowManager(const QByteArray& name);
+    xcb_atom_t atom(const char* name);
 
     xcb_connection_t* m_connection = nullptr;
     Window m_root = 0;
+    Window m_pretended = 0;
     QProcess m_windowManager;
     QProcess m_work;
     std::unique_ptr<TestRuntime> m_runtime;
@@ -123,6 +140,8 @@ void AlertPlacementTest::init()
 
 void AlertPlacementTest::cleanup()
 {
+    pretendWindowManager({});
+    qunsetenv("SWAYSOCK");
     for (QProcess* process : { &m_work, &m_windowManager }) {
         if (process->state() != QProcess::NotRunning) {
             process->kill();
@@ -226,6 +245,37 @@ Window AlertPlacementTest::activeWindow()
     return x({ "xdotool", "getactivewindow" }).toULong();
 }
 
+xcb_atom_t AlertPlacementTest::atom(const char* name)
+{
+    const auto reply = own(xcb_intern_atom_reply(
+        m_connection, xcb_intern_atom(m_connection, 0, uint16_t(strlen(name)), name), nullptr));
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+void AlertPlacementTest::pretendWindowManager(const QByteArray& name)
+{
+    const xcb_atom_t check = atom("_NET_SUPPORTING_WM_CHECK");
+    if (name.isEmpty()) {
+        if (m_pretended) {
+            xcb_delete_property(m_connection, m_root, check);
+            xcb_destroy_window(m_connection, m_pretended);
+            m_pretended = 0;
+        }
+        xcb_flush(m_connection);
+        return;
+    }
+    m_pretended = xcb_generate_id(m_connection);
+    xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, m_pretended, m_root, -1, -1, 1, 1, 0,
+        XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    for (const Window window : { m_root, m_pretended }) {
+        xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, window, check, XCB_ATOM_WINDOW, 32,
+            1, &m_pretended);
+    }
+    xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, m_pretended, atom("_NET_WM_NAME"),
+        atom("UTF8_STRING"), 8, uint32_t(name.size()), name.constData());
+    free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+}
+
 void AlertPlacementTest::aRingComesOverTheWorkWithoutTheKeyboard_data()
 {
     QTest::addColumn<bool>("windowManager");
@@ -323,6 +373,105 @@ void AlertPlacementTest::aRingComesOverTheWorkWithoutTheKeyboard()
         QTRY_VERIFY(!states(alertId).contains("_NET_WM_STATE_ABOVE"));
         QVERIFY(alert.isVisible());
         QCOMPARE(activeWindow(), work);
+    }
+    alert.callEnded();
+    alert.hide();
+}
+
+void AlertPlacementTest::theUserAsksForTheWindow_data()
+{
+    QTest::addColumn<bool>("hidden");
+    QTest::newRow("behind the work") << false;
+    QTest::newRow("hidden by Stealth mode") << true;
+}
+
+void AlertPlacementTest::theUserAsksForTheWindow()
+{
+    QFETCH(bool, hidden);
+    QVERIFY(startWindowManager());
+    Alert alert;
+    alert.setPlayer(std::make_unique<RecordingMediaPlayer>());
+    alert.setAlwaysOn(true);
+    alert.Load();
+    alert.Show();
+    QVERIFY(QTest::qWaitForWindowExposed(&alert, 10000));
+    const Window alertId = alert.windowHandle()->winId();
+
+    // The user works elsewhere, over the Alert window or with it hidden.
+    const QString workId = startWork();
+    QVERIFY(!workId.isEmpty());
+    const Window work = workId.toULong();
+    x({ "xdotool", "windowactivate", "--sync", workId });
+    QTRY_COMPARE(activeWindow(), work);
+    QTRY_VERIFY(stacking().indexOf(topLevel(work)) > stacking().indexOf(topLevel(alertId)));
+    if (hidden) {
+        alert.Command1->click();
+        QTRY_VERIFY(!alert.windowHandle()->isExposed());
+    }
+
+    // "Show the Alert window" from the panel: the window comes over the
+    // work, with the keyboard.
+    QVERIFY(alert.statusIcon());
+    alert.statusIcon()->showAction->trigger();
+    QTRY_VERIFY(alert.windowHandle()->isExposed());
+    QTRY_VERIFY2(stacking().indexOf(topLevel(alertId)) > stacking().indexOf(topLevel(work)),
+        "the Alert window must come over the work");
+    QTRY_COMPARE(activeWindow(), alertId);
+    // Not held above: the user's next click on the work brings it back.
+    QVERIFY(!states(alertId).contains("_NET_WM_STATE_ABOVE"));
+    alert.hide();
+}
+
+void AlertPlacementTest::swayIsAskedOnlyWhereItRunsTheXServer_data()
+{
+    // The X window manager as it names itself ("" for none), whether
+    // SWAYSOCK names the test's socket, and whether sway is asked.
+    QTest::addColumn<QByteArray>("windowManager");
+    QTest::addColumn<bool>("swaySocket");
+    QTest::addColumn<bool>("asked");
+    QTest::newRow("sway's XWayland") << QByteArray("wlroots wm") << true << true;
+    QTest::newRow("openbox, a SWAYSOCK left over") << QByteArray("Openbox") << true << false;
+    QTest::newRow("sway's XWayland, no SWAYSOCK") << QByteArray("wlroots wm") << false << false;
+}
+
+void AlertPlacementTest::swayIsAskedOnlyWhereItRunsTheXServer()
+{
+    QFETCH(QByteArray, windowManager);
+    QFETCH(bool, swaySocket);
+    QFETCH(bool, asked);
+
+    QTemporaryDir folder;
+    FakeSway sway(folder.filePath(QStringLiteral("sway-ipc.sock")));
+    QVERIFY(sway.listening());
+    if (swaySocket)
+        qputenv("SWAYSOCK", QFile::encodeName(sway.path()));
+    pretendWindowManager(windowManager);
+
+    Alert alert;
+    alert.setPlayer(std::make_unique<RecordingMediaPlayer>());
+    alert.Load();
+    alert.Show();
+    QVERIFY(QTest::qWaitForWindowExposed(&alert, 10000));
+    alert.setReceivedText(QStringLiteral("OK"));
+    alert.setReceivedText(QString());
+    QCOMPARE(sway.received, QStringList {});
+    alert.setReceivedText(QStringLiteral("\r\nRING\r\n"));
+
+    // A connection of the test's own after the ring: the program's, had it
+    // made one, came first.
+    SwayCommand* marker = new SwayCommand(sway.path(), QStringLiteral("marker"));
+    QSignalSpy markerDone(marker, &SwayCommand::finished);
+    QTRY_COMPARE_WITH_TIMEOUT(markerDone.size(), 1, 10000);
+    if (!asked) {
+        QCOMPARE(sway.received, QStringList { "marker" });
+    } else {
+        // The window by its X id, moved to the top of its workspace.
+        QCOMPARE(sway.received.size(), 2);
+        const QString command = sway.received.first();
+        QVERIFY2(command.startsWith(
+                     QStringLiteral("[id=%1] move position ").arg(alert.windowHandle()->winId()))
+                && command.endsWith(QStringLiteral(" px 0 px")),
+            qPrintable(command));
     }
     alert.callEnded();
     alert.hide();

@@ -1,6 +1,7 @@
 // How a ring reaches the desktop: the screen is woken at every ring reaction
-// and each call gets one notification, kept up to date with the caller, and
-// a call's caller is never shown for another call.
+// and each call gets one notification, kept up to date with the caller, that
+// gives way to a quiet record of the call when the call ends; a call's
+// caller is never shown for another call.
 // Runs against a private D-Bus daemon with this test's own notification
 // server, screen savers and logind session registered on it, and the modem
 // simulator on a pseudo-terminal.
@@ -26,6 +27,8 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QtTest>
 #include <csignal>
@@ -122,7 +125,8 @@ PrivateBus* g_bus = nullptr;
 
 } // namespace
 
-// A notification server that records every Notify and may answer late.
+// A notification server that records every Notify and CloseNotification,
+// in order, and may answer Notify late.
 class FakeNotifications : public QObject
 {
     Q_OBJECT
@@ -138,6 +142,8 @@ public:
         QString body;
         QVariantMap hints;
         int timeout;
+        // A CloseNotification of `id`.
+        bool closes = false;
     };
     QList<Call> calls;
     int replyDelayMs = 0;
@@ -157,6 +163,7 @@ public slots:
         }
         return id;
     }
+    void CloseNotification(uint id) { calls.append({ 0, id, {}, {}, {}, {}, 0, true }); }
     // Answered in turn with the program's other calls: once it returns,
     // everything the program sent before has been handled.
     void Ping() { }
@@ -279,9 +286,12 @@ private:
     void publish(int services);
     // Returns once the bus has carried everything the program sent so far.
     void settle();
-    // The notifications as "new:<body>" or "same:<body>" (replacing the one
-    // before).
-    QStringList notices() const;
+    // What the notification server was asked, in order: "new:<body>" or
+    // "same:<body>" (replacing the one before) for a critical notification,
+    // "closed" for the end of the critical one shown last ("closed:#<n>" of
+    // the n-th shown, "closed:#0" of one never shown), "record:<summary>/<body>" for a notification
+    // of low urgency. Times of day ("14:05") read "<time>" unless `withTimes`.
+    QStringList notices(bool withTimes = true) const;
 
     std::unique_ptr<TestRuntime> m_runtime;
     FakeNotifications m_notifications;
@@ -294,6 +304,8 @@ private:
 void CallNotifierTest::initTestCase()
 {
     QVERIFY2(g_bus && g_bus->started(), "dbus-daemon could not start: run tools/install-deps");
+    // Times of day as "14:05".
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
     // The bus does start its services when asked without NO_AUTO_START:
     // what the tests below find in activated() would show.
     QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
@@ -358,18 +370,38 @@ void CallNotifierTest::settle()
         QDBusMessage ping = QDBusMessage::createMethodCall("org.freedesktop.Notifications",
             "/org/freedesktop/Notifications", "org.freedesktop.Notifications", "Ping");
         QDBusPendingCallWatcher watcher(QDBusConnection::sessionBus().asyncCall(ping));
-        QTRY_VERIFY_WITH_TIMEOUT(watcher.isFinished(), 10000);
+        // As soon as the answer is in, rather than in QTRY's 50 ms steps.
+        QEventLoop loop;
+        connect(&watcher, &QDBusPendingCallWatcher::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        if (!watcher.isFinished())
+            loop.exec();
+        QVERIFY(watcher.isFinished());
         QCoreApplication::processEvents();
     }
 }
 
-QStringList CallNotifierTest::notices() const
+QStringList CallNotifierTest::notices(bool withTimes) const
 {
     QStringList list;
     uint lastId = 0;
+    QList<uint> shown;
     for (const FakeNotifications::Call& call : m_notifications.calls) {
-        list << (call.replacesId && call.replacesId == lastId ? "same:" : "new:") + call.body;
-        lastId = call.id;
+        if (call.closes) {
+            list << (call.id == lastId
+                    ? QStringLiteral("closed")
+                    : QStringLiteral("closed:#%1").arg(shown.indexOf(call.id) + 1));
+        } else if (call.hints.value("urgency").value<uchar>() == 0) {
+            QString summary = call.summary;
+            if (!withTimes)
+                summary.replace(QRegularExpression("\\d\\d:\\d\\d"), "<time>");
+            list << "record:" + summary + '/' + call.body;
+        } else {
+            list << (call.replacesId && call.replacesId == lastId ? "same:" : "new:") + call.body;
+            lastId = call.id;
+            if (!shown.contains(call.id))
+                shown << call.id;
+        }
     }
     return list;
 }
@@ -377,9 +409,10 @@ QStringList CallNotifierTest::notices() const
 void CallNotifierTest::ringsReachTheDesktop_data()
 {
     // A script of steps as the Alert window tells them: "ring:<call>:<caller>"
-    // (a ring reaction of call number <call>), "caller:<call>:<caller>" (its
-    // caller became known), "end:<call>" (it ended), "settle" (let the bus
-    // carry what was sent). "<call>@<station>" is another station's call.
+    // (a ring reaction of call number <call>, the n-th step at 14:0n),
+    // "caller:<call>:<caller>" (its caller became known), "end:<call>" (the
+    // call is over), "off" (notifications switched off), "settle" (let the
+    // bus carry what was sent). "<call>@<station>" is another station's call.
     // Settings as "WakeScreen/Notify" values ("" for none).
     QTest::addColumn<QString>("settings");
     QTest::addColumn<QStringList>("script");
@@ -416,11 +449,39 @@ void CallNotifierTest::ringsReachTheDesktop_data()
         << QStringList { "new:" + kJohn, "new:", "same:private number" } << 2;
     QTest::newRow("a station that started again gets a new notification")
         << "/" << QStringList { "ring:1@attic:", "end:1@attic", "ring:1@attic:", "ring:1@attic:" }
-        << QStringList { "new:", "new:" } << 3;
+        << QStringList { "new:", "record:The phone rang at 14:00/", "new:", "closed:#1" } << 3;
     QTest::newRow("both off") << "0/0" << firstRing << QStringList {} << 0;
     QTest::newRow("wake off") << "0/1" << firstRing << QStringList { "new:" } << 0;
     QTest::newRow("notify off") << "/0" << firstRing + QStringList { "caller:1:" + kJohn }
                                 << QStringList {} << 1;
+
+    // The end of a call: its notification goes and a record of it, with its
+    // first ring's time and its caller, takes its place.
+    QTest::newRow("the call's end leaves its record")
+        << "/"
+        << QStringList { "ring:1:", "settle", "ring:1:" + kJohn, "caller:1:" + kJohn, "end:1" }
+        << QStringList { "new:", "same:" + kJohn, "closed",
+               "record:The phone rang at 14:00/" + kJohn }
+        << 2;
+    QTest::newRow("a call without caller ID")
+        << "/" << QStringList { "ring:1:", "settle", "end:1" }
+        << QStringList { "new:", "closed", "record:The phone rang at 14:00/" } << 1;
+    QTest::newRow("the end before the server answered")
+        << "/" << QStringList { "ring:1:", "caller:1:" + kJohn, "end:1" }
+        << QStringList { "new:", "record:The phone rang at 14:00/" + kJohn, "closed" } << 1;
+    QTest::newRow("the next call is critical again, without the last caller")
+        << "/" << QStringList { "ring:1:" + kJohn, "settle", "end:1", "ring:2:", "settle", "end:2" }
+        << QStringList { "new:" + kJohn, "closed", "record:The phone rang at 14:00/" + kJohn,
+               "new:", "closed", "record:The phone rang at 14:03/" }
+        << 2;
+    QTest::newRow("the end of another call, or a second end, changes nothing")
+        << "/" << QStringList { "ring:2:", "settle", "end:1", "end:2", "settle", "end:2" }
+        << QStringList { "new:", "closed", "record:The phone rang at 14:00/" } << 1;
+    QTest::newRow("notify switched off during the call")
+        << "/" << QStringList { "ring:1:", "settle", "off", "end:1" }
+        << QStringList { "new:", "closed", "record:The phone rang at 14:00/" } << 1;
+    QTest::newRow("notify off: nothing to end")
+        << "/0" << QStringList { "ring:1:", "settle", "end:1" } << QStringList {} << 1;
 }
 
 void CallNotifierTest::ringsReachTheDesktop()
@@ -439,17 +500,21 @@ void CallNotifierTest::ringsReachTheDesktop()
     SystemDesktopSession session(
         QStringLiteral("Ringwarden"), QImage(16, 16, QImage::Format_ARGB32));
     CallNotifier notifier(session);
-    for (const QString& step : script) {
+    for (int i = 0; i < script.size(); ++i) {
+        const QString& step = script.at(i);
         Call call;
         call.serial = step.section(':', 1, 1).section('@', 0, 0).toInt();
         call.station = step.section(':', 1, 1).section('@', 1);
         call.caller = step.section(':', 2);
+        call.time = QDateTime(QDate(2026, 12, 8), QTime(14, i));
         if (step.startsWith("ring:"))
             notifier.ringReaction(call);
         else if (step.startsWith("caller:"))
             notifier.callerIdentified(call);
         else if (step.startsWith("end:"))
             notifier.callEnded(call);
+        else if (step == "off")
+            RegModule::SetRegValue(RegModule::HKEY_CURRENT_USER, key, "Notify", "0");
         else
             settle();
     }
@@ -458,12 +523,17 @@ void CallNotifierTest::ringsReachTheDesktop()
     QCOMPARE(notices(), expectedNotices);
     QCOMPARE(m_screenSaver.activity.count("/org/freedesktop/ScreenSaver"), expectedWakes);
     QCOMPARE(m_screenSaver.activity.count("/ScreenSaver"), expectedWakes);
+    // The ringing ones critical until dismissed or ended, the records low
+    // with the server's own timeout.
     for (const FakeNotifications::Call& call : m_notifications.calls) {
+        if (call.closes)
+            continue;
+        const bool record = !call.summary.startsWith(kSummary);
         QCOMPARE(call.appName, QStringLiteral("Ringwarden"));
-        QCOMPARE(call.summary, kSummary);
-        QCOMPARE(call.timeout, 0);
+        QCOMPARE(call.summary.startsWith("The phone rang at "), record);
+        QCOMPARE(call.timeout, record ? -1 : 0);
         QCOMPARE(call.hints.value("urgency").metaType(), QMetaType::fromType<uchar>());
-        QCOMPARE(call.hints.value("urgency").value<uchar>(), uchar(2));
+        QCOMPARE(call.hints.value("urgency").value<uchar>(), uchar(record ? 0 : 2));
         QCOMPARE(call.hints.value("category").toString(), QStringLiteral("x-ringwarden.call"));
         QVERIFY(call.hints.contains("image-data"));
     }
@@ -552,13 +622,16 @@ void CallNotifierTest::theAlertWindowNotifiesAtEachRingReaction()
     QCOMPARE(m_notifications.calls.at(0).summary, kSummary);
     QCOMPARE(m_screenSaver.activity.count("/org/freedesktop/ScreenSaver"), 2);
 
-    // Once the loop has said the call ended, the modem's next text is a new
-    // call; a caller ID in the ringing pass is in that pass's notification.
+    // Once the loop has said the call ended, its notification gives way to
+    // its record, and the modem's next text is a new call; a caller ID in
+    // the ringing pass is in that pass's notification.
     alert.callEnded();
     alert.setReceivedText(ring + QStringLiteral("NMBR = 5551234\r\nNAME = AT&T <B>\r\n"));
     settle();
     // Servers read the body as markup: the name must stay text.
-    QCOMPARE(notices(), (QStringList { "new:", "new:5551234 AT&amp;T &lt;B&gt;" }));
+    QCOMPARE(notices(false),
+        (QStringList { "new:", "closed", "record:The phone rang at <time>/",
+            "new:5551234 AT&amp;T &lt;B&gt;" }));
     // The program's own icon goes with it.
     QVERIFY(m_notifications.calls.at(0).hints.contains(QStringLiteral("image-data")));
     alert.hide();
@@ -783,11 +856,15 @@ void CallNotifierTest::aNewCallNeverShowsTheLastCaller()
     QCOMPARE(seen.callers.last(), QString());
 
     // The notifications: one per call, the second changed in place only by
-    // its own caller.
-    QStringList expected { "new:" + kJohn, "new:" };
+    // its own caller, each giving way to its record at the call's end.
+    QStringList expected { "new:" + kJohn, "closed", "record:The phone rang at <time>/" + kJohn,
+        "new:" };
     if (lateCallerId)
         expected << "same:5550002 JANE ROE";
-    QCOMPARE(notices(), expected);
+    expected << "closed"
+             << QStringLiteral("record:The phone rang at <time>/")
+            + (lateCallerId ? "5550002 JANE ROE" : "");
+    QCOMPARE(notices(false), expected);
 
     // The call log: each number once, from its own call's text.
     QFile log(CallLog::path());
