@@ -38,8 +38,9 @@ measurement could not be made.
 
 The ring reaction is taken from the program's own log line ("ring reaction",
 category ringwarden.alert) when the program writes one; otherwise from the X
-server: the Alert window's request to be raised, which the program makes on
-every reaction, recorded with bench's xwatch tool. When both are there, both
+server: the Alert window's request to come to the front (under a window
+manager the above state, asked for at a call's first reaction; on a bare X
+server a raise at every reaction), recorded with bench's xwatch tool. When both are there, both
 are reported.
 """
 
@@ -289,7 +290,7 @@ def first_after(times, start, end):
     return min(later) if later else None
 
 
-def latency_summary(name, short, latencies):
+def latency_summary(name, short, latencies, judged=True):
     values = [v for v in latencies if v is not None]
     if not values:
         print(f"   {name}: no reactions seen")
@@ -297,8 +298,9 @@ def latency_summary(name, short, latencies):
     median, low, high = percentile_summary(values)
     missed = len(latencies) - len(values)
     bound = POLL_SECONDS * 1000 + REACTION_GOAL_MS
-    verdict(f"ring latency, {short} (median / worst)", f"{median:.0f} / {high:.0f} ms",
-            high <= bound and not missed, f"worst within {bound:.0f} ms, no call missed")
+    if judged:
+        verdict(f"ring latency, {short} (median / worst)", f"{median:.0f} / {high:.0f} ms",
+                high <= bound and not missed, f"worst within {bound:.0f} ms, no call missed")
     print(f"   {name}: {len(values)} calls, median {median:.0f} ms, best {low:.0f} ms, "
           f"worst {high:.0f} ms (bound: {bound:.0f} ms = {POLL_SECONDS * 1000:.0f} ms poll + "
           f"{REACTION_GOAL_MS:.0f} ms)"
@@ -402,8 +404,10 @@ def run_listen(args, session, tools):
     if any(kind == "event" and payload == "would-answer" for _, kind, payload in log):
         fail("the modem was made to answer a call")
 
+    # A raise at each reaction on a bare X server; under a window manager
+    # (openbox here) the window is put in the above state once a call.
     raise_times = [float(text.split()[0]) for _, text in x_lines.snapshot()
-                   if text.endswith(" raise")]
+                   if text.endswith(" raise") or text.endswith(" above")]
     log_times = log_reactions(program_lines.snapshot())
     bounds = rings[1:] + [float("inf")]
     x_latency = [None if (r := first_after(raise_times, ring, end)) is None
@@ -417,11 +421,16 @@ def run_listen(args, session, tools):
                                                  "log line", log_latency)
     else:
         print("   (the program wrote no \"ring reaction\" line: timed from the X server)")
-    results["latency_x"] = latency_summary("from the Alert window's raise on the X server",
-                                           "X raise", x_latency)
+    # Under a window manager the above state is asked for once and held
+    # until the call ends: a call placed while the last one still counts
+    # brings no request of its own, so the X server's record is only the
+    # judge when the program wrote no log line.
+    results["latency_x"] = latency_summary(
+        "from the Alert window's request to come to the front on the X server", "X front",
+        x_latency, judged=not log_times)
     per_call = [sum(1 for t in raise_times if ring <= t < end) for ring, end in zip(rings, bounds)]
-    print("   reactions per call seen on the X server (2 expected: the RING pass and the pass "
-          "that empties the text): " + " ".join(map(str, per_call)))
+    print("   requests to come to the front per call seen on the X server (under openbox one: "
+          "the above state, kept until the call ends): " + " ".join(map(str, per_call)))
     print("   the first call's reaction includes making the band window", flush=True)
 
     # The band is up since the first call and animates on a quiet line.

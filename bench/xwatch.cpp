@@ -16,6 +16,10 @@
 //       window's stacking or title. Prints one line per request, flushed:
 //         <seconds> ready              recording has started
 //         <seconds> raise              ConfigureWindow with stack mode Above
+//         <seconds> above              the window manager asked to put the
+//                                      window in the above state (a
+//                                      _NET_WM_STATE client message that adds
+//                                      _NET_WM_STATE_ABOVE)
 //         <seconds> title <text>       WM_NAME or _NET_WM_NAME set
 //         <seconds> gone               the client disconnected (then exits 0)
 //       Runs until the client is gone or xwatch is killed. Exit status 1 when
@@ -257,6 +261,9 @@ enum : uint8_t
 };
 constexpr uint8_t kConfigureWindow = 12;
 constexpr uint8_t kChangeProperty = 18;
+constexpr uint8_t kSendEvent = 25;
+constexpr uint8_t kClientMessage = 33;
+constexpr uint32_t kNetWmStateAdd = 1;
 constexpr uint16_t kConfigStackMode = 0x40;
 constexpr uint32_t kStackModeAbove = 0;
 
@@ -301,16 +308,19 @@ int runRequests(xcb_window_t window)
         return 1;
     }
     const xcb_atom_t netWmName = internAtom(control.c, "_NET_WM_NAME");
+    const xcb_atom_t netWmState = internAtom(control.c, "_NET_WM_STATE");
+    const xcb_atom_t netWmStateAbove = internAtom(control.c, "_NET_WM_STATE_ABOVE");
 
     // Query the version (the server wants it first), then make a context for
-    // the client that owns `window`, taking its ConfigureWindow and
-    // ChangeProperty requests and its disconnection.
+    // the client that owns `window`, taking its ConfigureWindow,
+    // ChangeProperty and SendEvent requests (three ranges) and its
+    // disconnection.
     std::vector<uint32_t> query { 0, (13u << 16) | 1u };
     std::free(xcb_wait_for_reply(
         control.c, sendRecordRequest(control.c, kRecordQueryVersion, query, true), nullptr));
 
     const uint32_t context = xcb_generate_id(control.c);
-    std::vector<uint32_t> create { 0, context, 0 /* no element headers */, 1, 2, window };
+    std::vector<uint32_t> create { 0, context, 0 /* no element headers */, 1, 3, window };
     const auto range = [&](uint8_t request, bool clientDied) {
         uint8_t bytes[24] {};
         bytes[0] = request; // core requests first..last
@@ -322,6 +332,7 @@ int runRequests(xcb_window_t window)
     };
     range(kConfigureWindow, true);
     range(kChangeProperty, false);
+    range(kSendEvent, false);
     const unsigned created = sendRecordRequest(control.c, kRecordCreateContext, create, false);
     if (xcb_generic_error_t* error = xcb_request_check(control.c, xcb_void_cookie_t { created })) {
         std::fprintf(
@@ -373,6 +384,15 @@ int runRequests(xcb_window_t window)
                             && read32(request + 12 + 4 * index) == kStackModeAbove)
                             std::printf("%.6f raise\n", now);
                     }
+                } else if (request[0] == kSendEvent && size >= 44) {
+                    // The event follows the destination and the event mask.
+                    const uint8_t* event = request + 12;
+                    if ((event[0] & 0x7f) == kClientMessage && event[1] == 32
+                        && read32(event + 4) == window && read32(event + 8) == netWmState
+                        && read32(event + 12) == kNetWmStateAdd
+                        && (read32(event + 16) == netWmStateAbove
+                            || read32(event + 20) == netWmStateAbove))
+                        std::printf("%.6f above\n", now);
                 } else if (request[0] == kChangeProperty && size >= 24
                     && read32(request + 4) == window) {
                     const uint32_t property = read32(request + 8);
