@@ -30,25 +30,23 @@ void CallNotifier::ringReaction(const Call& call)
         m_session.wakeScreen();
 
     // One notification per call.
-    if (!switchedOn(QStringLiteral("Notify")) || isShown(call))
+    const auto id = std::pair(call.station, call.serial);
+    if (!switchedOn(QStringLiteral("Notify")) || m_shown.contains(id))
         return;
-    m_session.notify(kSummary, call.caller);
-    m_shownStation = call.station;
-    m_shownCall = call.serial;
-    m_shownCaller = call.caller;
-    m_shownTime = call.time;
+    m_shown[id] = Shown { m_session.notify(kSummary, call.caller), call.caller, call.time };
 }
 
 void CallNotifier::callerIdentified(const Call& call)
 {
     // Only the notification of this call is changed; a caller once shown is
     // not taken back.
-    if (!isShown(call) || call.caller.isEmpty() || call.caller == m_shownCaller)
+    const auto shown = m_shown.find(std::pair(call.station, call.serial));
+    if (shown == m_shown.end() || call.caller.isEmpty() || call.caller == shown->second.caller)
         return;
     if (!switchedOn(QStringLiteral("Notify")))
         return;
-    m_session.updateNotification(kSummary, call.caller);
-    m_shownCaller = call.caller;
+    m_session.updateNotification(shown->second.key, kSummary, call.caller);
+    shown->second.caller = call.caller;
 }
 
 void CallNotifier::callEnded(const Call& call)
@@ -59,16 +57,12 @@ void CallNotifier::callEnded(const Call& call)
 
     // Also when notifications were switched off during the call: a critical
     // one left up would hold the next call's back.
-    if (!isShown(call))
+    const auto shown = m_shown.find(std::pair(call.station, call.serial));
+    if (shown == m_shown.end())
         return;
-    m_session.endNotification(
+    m_session.endNotification(shown->second.key,
         QStringLiteral("The phone rang at %1")
-            .arg(QLocale().toString(m_shownTime.time(), QLocale::ShortFormat)),
-        m_shownCaller);
-    m_shownCall = 0;
-}
-
-bool CallNotifier::isShown(const Call& call) const
-{
-    return m_shownCall != 0 && call.serial == m_shownCall && call.station == m_shownStation;
+            .arg(QLocale().toString(shown->second.time.time(), QLocale::ShortFormat)),
+        shown->second.caller);
+    m_shown.erase(shown);
 }

@@ -4,13 +4,16 @@
 
 #include <QDateTime>
 #include <QString>
+#include <map>
+#include <utility>
 
 class DesktopSession;
 
 // Carries each ring beyond the program's own windows: it wakes the screen at
 // every ring reaction, keeping it awake until the call ends, and keeps one
 // desktop notification per call (a call is its station and its serial:
-// another station's call 1 is not this computer's), shown at the call's
+// another station's call 1 is not this computer's, and both may ring at
+// once, each with its own notification), shown at the call's
 // first ring reaction and changed in place when its caller becomes known or
 // changes. A new call gets a new notification, which starts without a
 // caller: an earlier call's caller is never shown for it. Once a call has
@@ -39,13 +42,17 @@ public:
     void callEnded(const Call& call) override;
 
 private:
-    bool isShown(const Call& call) const;
+    // A call's notification that is up.
+    struct Shown
+    {
+        quint64 key = 0;
+        // The caller it shows, and the time of the call's first ring
+        // reaction.
+        QString caller;
+        QDateTime time;
+    };
 
     DesktopSession& m_session;
-    // The call whose notification is up (serial 0: none), the caller it
-    // shows and the time of its first ring reaction.
-    QString m_shownStation;
-    int m_shownCall = 0;
-    QString m_shownCaller;
-    QDateTime m_shownTime;
+    // By station and serial: two stations' calls may ring at once.
+    std::map<std::pair<QString, int>, Shown> m_shown;
 };

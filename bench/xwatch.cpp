@@ -16,8 +16,8 @@
 //       window's stacking or title. Prints one line per request, flushed:
 //         <seconds> ready              recording has started
 //         <seconds> raise              ConfigureWindow with stack mode Above
-//         <seconds> above              the window manager asked to put the
-//                                      window in the above state (a
+//         <seconds> above              the window manager was asked to put
+//                                      the window in the above state (a
 //                                      _NET_WM_STATE client message that adds
 //                                      _NET_WM_STATE_ABOVE)
 //         <seconds> title <text>       WM_NAME or _NET_WM_NAME set

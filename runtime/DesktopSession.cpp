@@ -209,37 +209,46 @@ void SystemDesktopSession::wakeX11()
     XFlush(m_display);
 }
 
-void SystemDesktopSession::notify(const QString& summary, const QString& body)
+DesktopSession::NotificationKey SystemDesktopSession::notify(
+    const QString& summary, const QString& body)
 {
-    // A new notification: an update held for the old one is dropped.
-    m_updateHeld = false;
-    m_notificationId = 0;
-    sendNotify(0, summary, body);
+    const NotificationKey key = ++m_lastKey;
+    m_shown.insert(key, Shown {});
+    sendNotify(key, summary, body);
+    return key;
 }
 
-void SystemDesktopSession::updateNotification(const QString& summary, const QString& body)
+void SystemDesktopSession::updateNotification(
+    NotificationKey key, const QString& summary, const QString& body)
 {
-    if (m_awaitingId) {
-        m_updateHeld = true;
-        m_heldSummary = summary;
-        m_heldBody = body;
+    const auto shown = m_shown.find(key);
+    if (shown == m_shown.end() || shown->ended)
+        return;
+    if (shown->awaiting) {
+        shown->heldUpdate.emplace(summary, body);
         return;
     }
-    sendNotify(m_notificationId, summary, body);
+    sendNotify(key, summary, body);
 }
 
-void SystemDesktopSession::endNotification(const QString& summary, const QString& body)
+void SystemDesktopSession::endNotification(
+    NotificationKey key, const QString& summary, const QString& body)
 {
-    if (m_awaitingId) {
-        // An update on its way keeps the id known. A new notification's id
-        // is still on its way: it is closed when it comes, also when a newer
-        // notification is up by then. The record goes out now either way.
-        if (m_notificationId == 0)
-            m_closeWhenAnswered.insert(m_request);
-        m_awaitingId = false;
-        m_updateHeld = false;
+    const auto shown = m_shown.find(key);
+    if (shown == m_shown.end() || shown->ended)
+        return;
+    if (shown->awaiting) {
+        // Closed when the answer comes: the id it carries is the one to
+        // close. The record goes out now either way.
+        shown->ended = true;
+        shown->heldUpdate.reset();
+    } else {
+        closeNotification(shown->id);
+        m_shown.erase(shown);
     }
-    sendEnd(summary, body);
+    // The server handles the close and the record in turn. -1: the server's
+    // own timeout. Nothing refers to the record later.
+    m_sessionBus.asyncCall(notifyMessage(0, summary, body, kLow, -1));
 }
 
 QDBusMessage SystemDesktopSession::notifyMessage(
@@ -261,30 +270,22 @@ QDBusMessage SystemDesktopSession::notifyMessage(
     return message;
 }
 
-void SystemDesktopSession::sendNotify(uint replacesId, const QString& summary, const QString& body)
+void SystemDesktopSession::sendNotify(
+    NotificationKey key, const QString& summary, const QString& body)
 {
+    Shown& shown = m_shown[key];
     // Critical and without a timeout: it stays until the person dismisses
-    // it or the event ends.
-    const QDBusMessage message = notifyMessage(replacesId, summary, body, kCritical, 0);
-    const quint64 request = ++m_request;
-    m_awaitingId = true;
+    // it or the event ends. Replaces the notification the server showed for
+    // this key, if any.
+    const QDBusMessage message = notifyMessage(shown.id, summary, body, kCritical, 0);
+    shown.awaiting = true;
     auto* watcher = new QDBusPendingCallWatcher(m_sessionBus.asyncCall(message), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-        [this, request](QDBusPendingCallWatcher* call) {
+        [this, key](QDBusPendingCallWatcher* call) {
             call->deleteLater();
             const QDBusPendingReply<uint> reply = *call;
-            notifyAnswered(request, reply.isError() ? 0u : reply.value());
+            notifyAnswered(key, reply.isError() ? 0u : reply.value());
         });
-}
-
-void SystemDesktopSession::sendEnd(const QString& summary, const QString& body)
-{
-    // The server handles both in turn. A server that never answered Notify
-    // gets the record all the same.
-    closeNotification(m_notificationId);
-    // -1: the server's own timeout. Nothing refers to the record later.
-    m_sessionBus.asyncCall(notifyMessage(0, summary, body, kLow, -1));
-    m_notificationId = 0;
 }
 
 void SystemDesktopSession::closeNotification(uint id)
@@ -299,19 +300,21 @@ void SystemDesktopSession::closeNotification(uint id)
     m_sessionBus.asyncCall(close);
 }
 
-void SystemDesktopSession::notifyAnswered(quint64 request, uint id)
+void SystemDesktopSession::notifyAnswered(NotificationKey key, uint id)
 {
-    // The id of a notification whose event ended before it came. An error
-    // for an answer (none within D-Bus's timeout) ends the wait too.
-    if (m_closeWhenAnswered.remove(request)) {
-        closeNotification(id);
+    const auto shown = m_shown.find(key);
+    if (shown == m_shown.end())
+        return;
+    shown->awaiting = false;
+    // An error for an answer (none within D-Bus's timeout) keeps what was
+    // known: a failed replace leaves the notification as it was.
+    if (id != 0)
+        shown->id = id;
+    if (shown->ended) {
+        closeNotification(shown->id);
+        m_shown.erase(shown);
         return;
     }
-    // Otherwise only the answer to the last Notify counts.
-    if (request != m_request)
-        return;
-    m_awaitingId = false;
-    m_notificationId = id;
-    if (std::exchange(m_updateHeld, false))
-        sendNotify(m_notificationId, m_heldSummary, m_heldBody);
+    if (const auto held = std::exchange(shown->heldUpdate, std::nullopt))
+        sendNotify(key, held->first, held->second);
 }

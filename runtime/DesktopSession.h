@@ -2,9 +2,9 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QHash>
 #include <QImage>
 #include <QObject>
-#include <QSet>
 #include <QString>
 #include <optional>
 
@@ -33,27 +33,33 @@ public:
     // nothing is held.
     virtual void letScreenSleep() = 0;
 
+    // Which notification of this session a call means (never 0).
+    using NotificationKey = quint64;
+
     // Shows a new notification with `summary` and `body` that stays until
     // the person dismisses it or endNotification takes it away, marked
     // critical so that it shows over full-screen windows and, where the
-    // desktop allows, on the lock screen.
-    virtual void notify(const QString& summary, const QString& body) = 0;
+    // desktop allows, on the lock screen. Several may be up at once (two
+    // stations' calls); the key names this one.
+    virtual NotificationKey notify(const QString& summary, const QString& body) = 0;
 
-    // Changes the notification the last `notify` showed, in place. When
-    // there is none (no notify yet, or the desktop never answered) a new one
-    // is shown.
-    virtual void updateNotification(const QString& summary, const QString& body) = 0;
+    // Changes the notification `key` names, in place. When the desktop
+    // never showed it (no answer, an error) a new one is shown in its place.
+    // Does nothing for a key that was ended.
+    virtual void updateNotification(
+        NotificationKey key, const QString& summary, const QString& body)
+        = 0;
 
-    // The event the last `notify` told of is over: that notification is
+    // The event the notification `key` told of is over: that notification is
     // taken away, so that it no longer holds the screen (a desktop that
     // shows one banner at a time keeps a critical one up until it goes, and
     // holds every later one back meanwhile), and a quiet one with `summary`
     // and `body` takes its place as the record of the event: low urgency,
     // which GNOME keeps in its list of notifications without a banner, and
     // servers that show every notification (mako) show as usual. The record
-    // is not changed later: an `updateNotification` after this shows a new
-    // notification, as when there is none.
-    virtual void endNotification(const QString& summary, const QString& body) = 0;
+    // is not changed later, and the key means nothing afterwards.
+    virtual void endNotification(NotificationKey key, const QString& summary, const QString& body)
+        = 0;
 };
 
 // The real session, through the X server named by $DISPLAY and the D-Bus
@@ -77,11 +83,13 @@ public:
 //   category "x-ringwarden.call" and no timeout. The server's id for the
 //   notification comes back asynchronously; an update asked for before it
 //   has come is sent as soon as it arrives, so it still replaces the right
-//   notification, and a notification whose end came first is closed then.
-//   Notifications may start their server by D-Bus activation (Xfce's and
-//   LXQt's start that way).
-// - endNotification: CloseNotification with that id, then a new Notify of
-//   urgency low with the server's own timeout.
+//   notification. Notifications may start their server by D-Bus activation
+//   (Xfce's and LXQt's start that way).
+// - endNotification: CloseNotification with the notification's id, then a
+//   new Notify of urgency low with the server's own timeout. While a Notify
+//   for it is still unanswered the record goes out at once and the close
+//   waits for the answer, with the id the server gives then (a replace of a
+//   notification the person had dismissed gets a new one).
 class SystemDesktopSession final : public QObject, public DesktopSession
 {
     Q_OBJECT
@@ -95,9 +103,10 @@ public:
 
     void wakeScreen() override;
     void letScreenSleep() override;
-    void notify(const QString& summary, const QString& body) override;
-    void updateNotification(const QString& summary, const QString& body) override;
-    void endNotification(const QString& summary, const QString& body) override;
+    NotificationKey notify(const QString& summary, const QString& body) override;
+    void updateNotification(
+        NotificationKey key, const QString& summary, const QString& body) override;
+    void endNotification(NotificationKey key, const QString& summary, const QString& body) override;
 
 private:
     void wakeX11();
@@ -106,10 +115,9 @@ private:
     void uninhibitIdle();
     QDBusMessage notifyMessage(uint replacesId, const QString& summary, const QString& body,
         uchar urgency, int timeout) const;
-    void sendNotify(uint replacesId, const QString& summary, const QString& body);
-    void sendEnd(const QString& summary, const QString& body);
+    void sendNotify(NotificationKey key, const QString& summary, const QString& body);
     void closeNotification(uint id);
-    void notifyAnswered(quint64 request, uint id);
+    void notifyAnswered(NotificationKey key, uint id);
 
     QString m_appName;
     QImage m_icon;
@@ -125,16 +133,19 @@ private:
     bool m_inhibitAsked = false;
     std::optional<uint> m_inhibitCookie;
 
-    // The server's id of the notification shown last (0: none known).
-    uint m_notificationId = 0;
-    // The number of the last Notify sent, and whether its answer is awaited.
-    quint64 m_request = 0;
-    bool m_awaitingId = false;
-    // An update held back until the id of the notification it changes is in.
-    bool m_updateHeld = false;
-    QString m_heldSummary;
-    QString m_heldBody;
-    // Notify requests whose notification is to be closed as soon as its id
-    // comes: the event ended before the server answered.
-    QSet<quint64> m_closeWhenAnswered;
+    // A notification that has not ended yet.
+    struct Shown
+    {
+        // The server's id (0: none known yet, or the server never answered).
+        uint id = 0;
+        // Whether the answer to a Notify for it is awaited; at most one is
+        // on its way at a time.
+        bool awaiting = false;
+        // An update held back until that answer is in.
+        std::optional<std::pair<QString, QString>> heldUpdate;
+        // Ended while the answer was awaited: closed as soon as it comes.
+        bool ended = false;
+    };
+    QHash<NotificationKey, Shown> m_shown;
+    NotificationKey m_lastKey = 0;
 };

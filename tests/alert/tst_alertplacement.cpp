@@ -454,7 +454,6 @@ void AlertPlacementTest::swayIsAskedOnlyWhereItRunsTheXServer()
     QVERIFY(QTest::qWaitForWindowExposed(&alert, 10000));
     alert.setReceivedText(QStringLiteral("OK"));
     alert.setReceivedText(QString());
-    QCOMPARE(sway.received, QStringList {});
     alert.setReceivedText(QStringLiteral("\r\nRING\r\n"));
 
     // A connection of the test's own after the ring: the program's, had it

@@ -287,7 +287,8 @@ private:
     // Returns once the bus has carried everything the program sent so far.
     void settle();
     // What the notification server was asked, in order: "new:<body>" or
-    // "same:<body>" (replacing the one before) for a critical notification,
+    // "same:<body>" (replacing the one before; "same#<n>:<body>" replacing
+    // the n-th shown) for a critical notification,
     // "closed" for the end of the critical one shown last ("closed:#<n>" of
     // the n-th shown, "closed:#0" of one never shown), "record:<summary>/<body>" for a notification
     // of low urgency. Times of day ("14:05") read "<time>" unless `withTimes`.
@@ -397,7 +398,13 @@ QStringList CallNotifierTest::notices(bool withTimes) const
                 summary.replace(QRegularExpression("\\d\\d:\\d\\d"), "<time>");
             list << "record:" + summary + '/' + call.body;
         } else {
-            list << (call.replacesId && call.replacesId == lastId ? "same:" : "new:") + call.body;
+            if (call.replacesId == 0)
+                list << "new:" + call.body;
+            else if (call.replacesId == lastId)
+                list << "same:" + call.body;
+            else
+                list << QStringLiteral("same#%1:").arg(shown.indexOf(call.replacesId) + 1)
+                        + call.body;
             lastId = call.id;
             if (!shown.contains(call.id))
                 shown << call.id;
@@ -439,14 +446,22 @@ void CallNotifierTest::ringsReachTheDesktop_data()
         << QStringList { "ring:1:" + kJohn, "caller:1:" + kJohn, "settle", "ring:2:", "settle",
                "caller:2:private number" }
         << QStringList { "new:" + kJohn, "new:", "same:private number" } << 2;
-    QTest::newRow("a caller of an earlier call changes nothing")
-        << "/" << QStringList { "ring:1:", "settle", "ring:2:", "caller:1:" + kJohn }
-        << QStringList { "new:", "new:" } << 2;
+    QTest::newRow("a caller of an ended call changes nothing")
+        << "/" << QStringList { "ring:1:", "settle", "end:1", "caller:1:" + kJohn }
+        << QStringList { "new:", "closed", "record:The phone rang at 14:00/" } << 1;
     QTest::newRow("another station's call 1 is a call of its own")
         << "/"
         << QStringList { "ring:1:" + kJohn, "ring:1@attic:", "settle",
-               "caller:1@attic:private number", "caller:1:5550002" }
-        << QStringList { "new:" + kJohn, "new:", "same:private number" } << 2;
+               "caller:1@attic:private number", "settle", "caller:1:5550002" }
+        << QStringList { "new:" + kJohn, "new:", "same:private number", "same#1:5550002" } << 2;
+    QTest::newRow("two stations' calls at once each end their own")
+        << "/"
+        << QStringList { "ring:1:" + kJohn, "ring:1@attic:", "settle", "ring:1:" + kJohn,
+               "ring:1@attic:", "end:1", "settle", "end:1@attic" }
+        << QStringList { "new:" + kJohn, "new:", "closed:#1",
+               "record:The phone rang at 14:00/" + kJohn, "closed",
+               "record:The phone rang at 14:01/" }
+        << 4;
     QTest::newRow("a station that started again gets a new notification")
         << "/" << QStringList { "ring:1@attic:", "end:1@attic", "ring:1@attic:", "ring:1@attic:" }
         << QStringList { "new:", "record:The phone rang at 14:00/", "new:", "closed:#1" } << 3;
@@ -459,10 +474,16 @@ void CallNotifierTest::ringsReachTheDesktop_data()
     // first ring's time and its caller, takes its place.
     QTest::newRow("the call's end leaves its record")
         << "/"
-        << QStringList { "ring:1:", "settle", "ring:1:" + kJohn, "caller:1:" + kJohn, "end:1" }
+        << QStringList { "ring:1:", "settle", "ring:1:" + kJohn, "caller:1:" + kJohn, "settle",
+               "end:1" }
         << QStringList { "new:", "same:" + kJohn, "closed",
                "record:The phone rang at 14:00/" + kJohn }
         << 2;
+    QTest::newRow("the end while the caller's update is on its way")
+        << "/" << QStringList { "ring:1:", "settle", "caller:1:" + kJohn, "end:1" }
+        << QStringList { "new:", "same:" + kJohn, "record:The phone rang at 14:00/" + kJohn,
+               "closed" }
+        << 1;
     QTest::newRow("a call without caller ID")
         << "/" << QStringList { "ring:1:", "settle", "end:1" }
         << QStringList { "new:", "closed", "record:The phone rang at 14:00/" } << 1;
