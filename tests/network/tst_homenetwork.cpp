@@ -118,6 +118,12 @@ struct ModemStation
         alert.removeCallListener(&heard);
         alert.hide();
     }
+    // Whether the station reaches the broker within 10 s.
+    bool connects()
+    {
+        QSignalSpy connected(&network->link(), &BrokerLink::connected);
+        return connected.wait(10000);
+    }
     // The modem's replies to its set-up, and their clearing.
     void setUp()
     {
@@ -209,8 +215,7 @@ void HomeNetworkTest::aCallIsAnnounced()
     QVERIFY(watcher.ready());
 
     ModemStation kitchen(broker, "kitchen");
-    QSignalSpy connected(&kitchen.network->link(), &BrokerLink::connected);
-    QVERIFY(connected.wait(10000));
+    QVERIFY(kitchen.connects());
     // Nothing is said while the modem is set up.
     QVERIFY(watcher.waitForOn("homeassistant/sensor/ringwarden_kitchen/caller/config"));
     QCOMPARE(watcher.on("ringwarden/kitchen/status").size(), 0);
@@ -266,8 +271,7 @@ void HomeNetworkTest::lateSubscribersAndTheEndFindTheStation()
     TestBroker broker(m_folder->path());
     QVERIFY2(broker.start(), qPrintable(broker.error()));
     auto kitchen = std::make_unique<ModemStation>(broker, "kitchen");
-    QSignalSpy connected(&kitchen->network->link(), &BrokerLink::connected);
-    QVERIFY(connected.wait(10000));
+    QVERIFY(kitchen->connects());
     Subscriber watcher(broker.port(), { "ringwarden/kitchen/status" });
     kitchen->setUp();
     kitchen->call(kJohnsCall);
@@ -355,8 +359,7 @@ void HomeNetworkTest::aBrokerThatStopsAnsweringNeverHoldsARing()
     Subscriber watcher(broker.port(), { "ringwarden/kitchen/ring" });
     QVERIFY(watcher.ready());
     ModemStation kitchen(broker, "kitchen");
-    QSignalSpy connected(&kitchen.network->link(), &BrokerLink::connected);
-    QVERIFY(connected.wait(10000));
+    QVERIFY(kitchen.connects());
     kitchen.setUp();
 
     // The broker keeps the connection but answers nothing: the whole ring
@@ -433,8 +436,7 @@ void HomeNetworkTest::aNetworkStationShowsOtherStationsCalls()
 
     // A station with a modem rings with John's call.
     ModemStation kitchen(broker, "kitchen");
-    QSignalSpy connected(&kitchen.network->link(), &BrokerLink::connected);
-    QVERIFY(connected.wait(10000));
+    QVERIFY(kitchen.connects());
     kitchen.setUp();
     kitchen.alert.setReceivedText(kJohnsCall);
     QTRY_COMPARE_WITH_TIMEOUT(heard.rings.size(), 1, 10000);
@@ -531,8 +533,7 @@ void HomeNetworkTest::aNetworkStationSaysWhenNoModemListens()
     // A station with a modem starts listening.
     den.hide();
     ModemStation kitchen(broker, "kitchen");
-    QSignalSpy connected(&kitchen.network->link(), &BrokerLink::connected);
-    QVERIFY(connected.wait(10000));
+    QVERIFY(kitchen.connects());
     kitchen.setUp();
     QTRY_COMPARE_WITH_TIMEOUT(den.windowTitle(), listening, 10000);
     QCOMPARE(heard.states.last(), WatchState::Listening);
@@ -779,8 +780,7 @@ void HomeNetworkTest::aNetworkStationStartedAtLogInKeepsWatching()
         RegModule::HKEY_CURRENT_USER, Eula::kFlagKeyPath, Eula::kFlagValueName, "^");
     QCOMPARE(settingsFor(broker, "den").store(), QString());
     ModemStation kitchen(broker, "kitchen");
-    QSignalSpy connected(&kitchen.network->link(), &BrokerLink::connected);
-    QVERIFY(connected.wait(10000));
+    QVERIFY(kitchen.connects());
     kitchen.setUp();
 
     // The user ticks "Start listening when I log in" with network in the
@@ -898,8 +898,7 @@ void HomeNetworkTest::anAlwaysOnModemStationSaysOfflineOnlyAtTheEnd()
     ModemStation kitchen(broker, "kitchen");
     Alert& alert = kitchen.alert;
     alert.setAlwaysOn(true);
-    QSignalSpy connected(&kitchen.network->link(), &BrokerLink::connected);
-    QVERIFY(connected.wait(10000));
+    QVERIFY(kitchen.connects());
     kitchen.setUp();
     const QString status = "ringwarden/kitchen/status";
     const QString ring = "ringwarden/kitchen/ring";
